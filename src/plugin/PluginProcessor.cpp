@@ -1,0 +1,407 @@
+#include "plugin/PluginProcessor.h"
+
+#include "net/LiveInstances.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace
+{
+
+float decibels (float linear) noexcept
+{
+    return linear > 0.0f ? std::max (-100.0f, 20.0f * std::log10 (linear)) : -100.0f;
+}
+
+void raiseTo (std::atomic<float>& meter, float value) noexcept
+{
+    float current = meter.load (std::memory_order_relaxed);
+    while (value > current && ! meter.compare_exchange_weak (current, value, std::memory_order_relaxed))
+    {
+    }
+}
+
+bool isNonFinite (float x) noexcept
+{
+    uint32_t bits;
+    std::memcpy (&bits, &x, sizeof bits);
+    return (bits & 0x7f800000u) == 0x7f800000u;
+}
+
+} // namespace
+
+TQ4AudioProcessor::TQ4AudioProcessor()
+    : AudioProcessor (BusesProperties()
+                          .withInput ("Input", juce::AudioChannelSet::stereo(), true)
+                          .withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
+      sharedSourceIndex (std::make_shared<std::atomic<int>> (0)),
+      apvts (*this, nullptr, "PARAMETERS", tq4::createParameterLayout (sharedSourceIndex))
+{
+    tq4http::liveInstanceCount.fetch_add (1);
+
+    const auto& ids = tq4::parameterIds();
+    for (int i = 0; i < tq4::numParameters; ++i)
+        rawParams[static_cast<size_t> (i)] = apvts.getRawParameterValue (ids[i]);
+    bypassParameter = apvts.getParameter (tq4::ParamIds::bypass);
+
+    storePublishedProfile (publishedProfile);
+}
+
+TQ4AudioProcessor::~TQ4AudioProcessor() { tq4http::liveInstanceCount.fetch_sub (1); }
+
+bool TQ4AudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
+{
+    const auto out = layouts.getMainOutputChannelSet();
+    if (out != juce::AudioChannelSet::mono() && out != juce::AudioChannelSet::stereo())
+        return false;
+    return layouts.getMainInputChannelSet() == out;
+}
+
+double TQ4AudioProcessor::getTailLengthSeconds() const
+{
+    return 2.0 * engine.getLatencySamples() / currentSampleRate;
+}
+
+void TQ4AudioProcessor::reportLatency()
+{
+    if (engine.getLatencySamples() != getLatencySamples())
+        setLatencySamples (engine.getLatencySamples());
+}
+
+void TQ4AudioProcessor::prepareToPlay (double sampleRate, int)
+{
+    const int channels = juce::jmax (1, getMainBusNumOutputChannels());
+
+    if (sampleRate == preparedSampleRate && channels == preparedChannels)
+    {
+        reportLatency();
+        return;
+    }
+
+    currentSampleRate = sampleRate;
+    engine.prepare (sampleRate, channels);
+
+    const int pointSize = juce::jmax (1, juce::roundToInt (sampleRate * 0.01));
+    if (pointSize != samplesPerPoint)
+    {
+        samplesPerPoint = pointSize;
+        clearHistory();
+    }
+
+    reportLatency();
+    preparedChannels = channels;
+    preparedSampleRate = sampleRate;
+
+    const auto capacity = static_cast<size_t> (juce::jmax (static_cast<int> (sampleRate), 8192));
+    captureMono.assign (capacity, 0.0f);
+    if (channels >= 2)
+    {
+        captureLeft.assign (capacity, 0.0f);
+        captureRight.assign (capacity, 0.0f);
+    }
+    else
+    {
+        captureLeft.clear();
+        captureRight.clear();
+    }
+    captureFifo.setTotalSize (static_cast<int> (capacity));
+    captureFifo.reset();
+
+    captureState = 0;
+    learnRunning = false;
+    learnProgress = 0.0f;
+    learnSignalLow = false;
+    learnSecondsHeard = 0.0f;
+
+    const tq4::TruePeakDetector fresh;
+    inputTruePeak.assign (static_cast<size_t> (channels), fresh);
+    outputTruePeak.assign (static_cast<size_t> (channels), fresh);
+
+    inputPeak = 0.0f;
+    outputPeak = 0.0f;
+    grPeak = 0.0f;
+    inputClip = false;
+    outputClip = false;
+}
+
+void TQ4AudioProcessor::releaseResources()
+{
+    engine.reset();
+    clearHistory();
+    preparedSampleRate = 0.0;
+    preparedChannels = 0;
+}
+
+void TQ4AudioProcessor::reset()
+{
+    engine.reset();
+    double none = -1.0;
+    pendingResetTimeMs.compare_exchange_strong (none, juce::Time::getMillisecondCounterHiRes());
+}
+
+void TQ4AudioProcessor::clearHistory() noexcept
+{
+    for (auto& slot : grHistory)
+    {
+        slot.inputDb.store (-100.0f, std::memory_order_relaxed);
+        slot.outputDb.store (-100.0f, std::memory_order_relaxed);
+        slot.gainReductionDb.store (0.0f, std::memory_order_relaxed);
+    }
+    historyWriteIndex.store (0, std::memory_order_release);
+    maxIn = maxOut = maxGr = 0.0f;
+    samplesAccumulated = 0;
+    pendingResetTimeMs = -1.0;
+}
+
+HistoryPoint TQ4AudioProcessor::historyPoint (int index) const noexcept
+{
+    const auto& slot = grHistory[static_cast<size_t> (((index % historySize) + historySize) % historySize)];
+    return { slot.inputDb.load (std::memory_order_relaxed), slot.outputDb.load (std::memory_order_relaxed),
+             slot.gainReductionDb.load (std::memory_order_relaxed) };
+}
+
+void TQ4AudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    juce::ScopedNoDenormals noDenormals;
+
+    const int numIn = getMainBusNumInputChannels();
+    const int n = buffer.getNumSamples();
+    if (! buffer.hasBeenCleared())
+        for (int c = numIn; c < buffer.getNumChannels(); ++c)
+            buffer.clear (c, 0, n);
+
+    if (numIn < 1 || n < 1)
+        return;
+
+    if (! buffer.hasBeenCleared())
+        for (int c = 0; c < juce::jmin (numIn, buffer.getNumChannels()); ++c)
+        {
+            auto* samples = buffer.getWritePointer (c);
+            for (int i = 0; i < n; ++i)
+                if (isNonFinite (samples[i]))
+                    samples[i] = 0.0f;
+        }
+
+    takeProfile();
+    sharedSourceIndex->store (juce::roundToInt (rawParams[tq4::sourceIndex]->load (std::memory_order_relaxed)),
+                              std::memory_order_relaxed);
+
+    const int channels = juce::jmin (numIn, buffer.getNumChannels());
+    float inPeak = 0.0f;
+    meterBlock (buffer, channels, n, inputTruePeak, inputPeak, inputClip, inPeak);
+
+    pushLearnAudio (buffer, channels, n);
+
+    const bool dry = learnRequested.load (std::memory_order_relaxed) ||
+                     rawParams[tq4::bypassIndex]->load (std::memory_order_relaxed) > 0.5f;
+    engine.setProcessTarget (dry ? 0.0f : 1.0f);
+    engine.process (buffer, channels, buildEngineSettings (audioProfile));
+
+    float outPeak = 0.0f;
+    meterBlock (buffer, channels, n, outputTruePeak, outputPeak, outputClip, outPeak);
+
+    const float blockGr = engine.gainReductionMeterDb;
+    raiseTo (grPeak, blockGr);
+
+    writeHistoryGap();
+    accumulateHistory (inPeak, outPeak, blockGr, n);
+}
+
+void TQ4AudioProcessor::meterBlock (const juce::AudioBuffer<float>& buffer, int numChannels, int numSamples,
+                                    std::vector<tq4::TruePeakDetector>& detectors, std::atomic<float>& peakMeter,
+                                    std::atomic<bool>& clip, float& plainPeak)
+{
+    float truePeak = 0.0f;
+    const int detected = juce::jmin (numChannels, static_cast<int> (detectors.size()));
+    for (int c = 0; c < detected; ++c)
+        truePeak = juce::jmax (truePeak, detectors[static_cast<size_t> (c)].processBlock (buffer.getReadPointer (c),
+                                                                                          numSamples));
+
+    plainPeak = 0.0f;
+    if (! buffer.hasBeenCleared())
+        for (int c = 0; c < numChannels; ++c)
+            plainPeak = juce::jmax (plainPeak, buffer.getMagnitude (c, 0, numSamples));
+
+    raiseTo (peakMeter, plainPeak);
+    if (truePeak >= 0.999f)
+        clip.store (true, std::memory_order_relaxed);
+}
+
+void TQ4AudioProcessor::takeProfile() noexcept
+{
+    int expected = 0;
+    if (profileSpin.compare_exchange_strong (expected, 1, std::memory_order_acquire))
+    {
+        audioProfile = publishedProfile;
+        profileSpin.store (0, std::memory_order_release);
+    }
+}
+
+void TQ4AudioProcessor::storePublishedProfile (const tq4::LearnedProfile& profile)
+{
+    for (int attempt = 0;; ++attempt)
+    {
+        int expected = 0;
+        if (profileSpin.compare_exchange_weak (expected, 1, std::memory_order_acquire))
+            break;
+        if (attempt >= 20)
+            juce::Thread::sleep (0);
+    }
+    publishedProfile = profile;
+    profileSpin.store (0, std::memory_order_release);
+}
+
+void TQ4AudioProcessor::pushLearnAudio (const juce::AudioBuffer<float>& buffer, int numChannels,
+                                        int numSamples) noexcept
+{
+    if (captureState.load (std::memory_order_acquire) == 1)
+    {
+        captureFifo.reset();
+        captureState.store (2, std::memory_order_release);
+    }
+    if (captureState.load (std::memory_order_acquire) != 2 || captureMono.empty())
+        return;
+
+    const bool clear = buffer.hasBeenCleared();
+    const bool stereo = numChannels >= 2 && captureLeft.size() == captureMono.size() &&
+                        captureRight.size() == captureMono.size();
+
+    const auto scope = captureFifo.write (numSamples);
+    const auto copyRegion = [&] (int start, int size, int offset) {
+        for (int k = 0; k < size; ++k)
+        {
+            const int i = offset + k;
+            float loudest = 0.0f;
+            if (! clear)
+                for (int c = 0; c < numChannels; ++c)
+                {
+                    const float x = buffer.getSample (c, i);
+                    if (std::abs (x) > std::abs (loudest))
+                        loudest = x;
+                }
+            const auto slot = static_cast<size_t> (start + k);
+            captureMono[slot] = loudest;
+            if (stereo)
+            {
+                captureLeft[slot] = clear ? 0.0f : buffer.getSample (0, i);
+                captureRight[slot] = clear ? 0.0f : buffer.getSample (1, i);
+            }
+        }
+    };
+    copyRegion (scope.startIndex1, scope.blockSize1, 0);
+    copyRegion (scope.startIndex2, scope.blockSize2, scope.blockSize1);
+}
+
+tq4::EngineSettings TQ4AudioProcessor::buildEngineSettings (const tq4::LearnedProfile& profile) const
+{
+    const auto value = [this] (int index) { return rawParams[static_cast<size_t> (index)]->load (std::memory_order_relaxed); };
+
+    tq4::EngineSettings s;
+    s.thresholdDb = value (tq4::thresholdIndex);
+    s.ratio = value (tq4::ratioIndex);
+    s.attackMs = value (tq4::attackIndex);
+    s.releaseMs = value (tq4::releaseIndex);
+    s.kneeDb = juce::jlimit (0.0f, 100.0f, value (tq4::kneeIndex)) * 0.01f * 24.0f;
+    s.mix = value (tq4::mixIndex) * 0.01f;
+    s.outputDb = value (tq4::outputIndex);
+    s.autoMakeup = value (tq4::autoMakeupIndex) > 0.5f;
+    s.autoRelease = value (tq4::autoReleaseIndex) > 0.5f;
+    s.driveOn = value (tq4::driveOnIndex) > 0.5f;
+    s.drivePercent = value (tq4::driveIndex);
+    s.driveType = juce::roundToInt (value (tq4::driveTypeIndex));
+
+    int character = juce::roundToInt (value (tq4::characterIndex));
+    if (character == 0)
+    {
+        character = resolvedCharacter.load (std::memory_order_relaxed);
+        if (character == 0)
+            character = 3;
+    }
+    s.character = character;
+
+    if (profile.present)
+    {
+        s.learnProfilePresent = true;
+        const auto& makeup = profile.makeup[juce::jlimit (0, 2, character - 1)];
+        s.makeupCorrectionValid = makeup.valid;
+        std::copy (std::begin (makeup.x), std::end (makeup.x), s.makeupCorrectionX);
+        std::copy (std::begin (makeup.y), std::end (makeup.y), s.makeupCorrectionY);
+        s.histogramValid = profile.histogram.valid;
+        std::copy (std::begin (profile.histogram.weight), std::end (profile.histogram.weight), s.histogramWeight);
+        std::copy (std::begin (profile.histogram.crestDb), std::end (profile.histogram.crestDb), s.histogramCrestDb);
+        s.driveCompValid = profile.driveComp.valid;
+        std::memcpy (s.driveCompDb, profile.driveComp.db, sizeof s.driveCompDb);
+    }
+    return s;
+}
+
+void TQ4AudioProcessor::writeHistoryPoint (float inputDb, float outputDb, float gainReductionDb) noexcept
+{
+    const int index = historyWriteIndex.load (std::memory_order_relaxed);
+    auto& slot = grHistory[static_cast<size_t> (index % historySize)];
+    slot.inputDb.store (inputDb, std::memory_order_relaxed);
+    slot.outputDb.store (outputDb, std::memory_order_relaxed);
+    slot.gainReductionDb.store (gainReductionDb, std::memory_order_relaxed);
+    historyWriteIndex.store (index + 1, std::memory_order_release);
+}
+
+void TQ4AudioProcessor::writeHistoryGap() noexcept
+{
+    const double resetAt = pendingResetTimeMs.load (std::memory_order_relaxed);
+    if (resetAt == -1.0)
+        return;
+
+    samplesAccumulated = 0;
+    maxIn = maxOut = maxGr = 0.0f;
+    const double gap = (juce::Time::getMillisecondCounterHiRes() - resetAt) / 10.0;
+    const int points = gap > 0.0 ? static_cast<int> (juce::jmin (gap, static_cast<double> (historySize))) : 0;
+    for (int i = 0; i < points; ++i)
+        writeHistoryPoint (-100.0f, -100.0f, 0.0f);
+    pendingResetTimeMs.store (-1.0, std::memory_order_relaxed);
+}
+
+void TQ4AudioProcessor::accumulateHistory (float inPeak, float outPeak, float gainReductionDb,
+                                           int numSamples) noexcept
+{
+    maxIn = juce::jmax (maxIn, inPeak);
+    maxOut = juce::jmax (maxOut, outPeak);
+    maxGr = juce::jmax (maxGr, gainReductionDb);
+    samplesAccumulated += numSamples;
+
+    while (samplesAccumulated >= samplesPerPoint)
+    {
+        samplesAccumulated -= samplesPerPoint;
+        writeHistoryPoint (decibels (maxIn), decibels (maxOut), maxGr);
+        if (samplesAccumulated < 1)
+            maxIn = maxOut = maxGr = 0.0f;
+        else
+        {
+            maxIn = inPeak;
+            maxOut = outPeak;
+            maxGr = gainReductionDb;
+        }
+    }
+}
+
+juce::AudioProcessorEditor* TQ4AudioProcessor::createEditor()
+{
+    return new juce::GenericAudioProcessorEditor (*this);
+}
+
+void TQ4AudioProcessor::getStateInformation (juce::MemoryBlock& destData)
+{
+    const juce::ScopedLock lock (stateLock);
+    if (auto xml = apvts.copyState().createXml())
+        copyXmlToBinary (*xml, destData);
+}
+
+void TQ4AudioProcessor::setStateInformation (const void* data, int sizeInBytes)
+{
+    auto xml = getXmlFromBinary (data, sizeInBytes);
+    if (xml == nullptr || ! xml->hasTagName (apvts.state.getType()))
+        return;
+    const juce::ScopedLock lock (stateLock);
+    apvts.replaceState (juce::ValueTree::fromXml (*xml));
+}
+
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter() { return new TQ4AudioProcessor(); }

@@ -1,0 +1,137 @@
+#pragma once
+
+#include "dsp/CompressorEngine.h"
+#include "plugin/LearnedProfile.h"
+#include "plugin/ParameterLayout.h"
+#include "plugin/TruePeakDetector.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+// One gain-reduction history point per 10 ms, for the editor's scrolling display.
+struct HistoryPoint
+{
+    float inputDb = -100.0f;
+    float outputDb = -100.0f;
+    float gainReductionDb = 0.0f;
+};
+
+// The plug-in instance the host creates. Owns the parameters, the engine, the meters and the
+// learn capture; the audio callback reads parameters lock-free and never waits.
+class TQ4AudioProcessor : public juce::AudioProcessor
+{
+public:
+    static constexpr int historySize = 512;
+
+    TQ4AudioProcessor();
+    ~TQ4AudioProcessor() override;
+
+    void prepareToPlay (double sampleRate, int maximumBlockSize) override;
+    void releaseResources() override;
+    void reset() override;
+    void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    using AudioProcessor::processBlock;
+
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+    const juce::String getName() const override { return "TQ-4"; }
+    bool acceptsMidi() const override { return false; }
+    bool producesMidi() const override { return false; }
+    bool isMidiEffect() const override { return false; }
+    double getTailLengthSeconds() const override;
+
+    int getNumPrograms() override { return 1; }
+    int getCurrentProgram() override { return 0; }
+    void setCurrentProgram (int) override {}
+    // The VST3 validator rejects a program without a name.
+    const juce::String getProgramName (int) override { return "Default"; }
+    void changeProgramName (int, const juce::String&) override {}
+
+    bool hasEditor() const override { return true; }
+    juce::AudioProcessorEditor* createEditor() override;
+
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+
+    juce::AudioProcessorParameter* getBypassParameter() const override { return bypassParameter; }
+
+    // Builds the engine's record for one block from the raw parameter values and a learned profile.
+    tq4::EngineSettings buildEngineSettings (const tq4::LearnedProfile& profile) const;
+
+    // Hands a new learned profile to the audio thread (message thread).
+    void storePublishedProfile (const tq4::LearnedProfile& profile);
+
+    // Editor side: history points, newest at historyWriteIndex - 1.
+    HistoryPoint historyPoint (int index) const noexcept;
+    int historyWriteIndexNow() const noexcept { return historyWriteIndex.load (std::memory_order_acquire); }
+
+    // Declared before apvts: the `nuance` texts capture it.
+    std::shared_ptr<std::atomic<int>> sharedSourceIndex;
+    juce::AudioProcessorValueTreeState apvts;
+
+    juce::CriticalSection stateLock;
+
+    // Written by the audio thread; the editor drains the floats with exchange (0) and resets the flags.
+    std::atomic<float> inputPeak { 0.0f }, outputPeak { 0.0f }, grPeak { 0.0f };
+    std::atomic<bool> inputClip { false }, outputClip { false };
+
+    // Learn capture, audio side: 0 idle, 1 armed, 2 capturing (armed by the message thread).
+    juce::AbstractFifo captureFifo { 1 };
+    std::vector<float> captureMono, captureLeft, captureRight;
+    std::atomic<int> captureState { 0 };
+    std::atomic<bool> learnRequested { false }; // set and cleared by the editor's learn control
+    bool learnRunning = false;                   // message thread
+    std::atomic<float> learnProgress { 0.0f };
+    std::atomic<bool> learnSignalLow { false };
+    std::atomic<float> learnSecondsHeard { 0.0f };
+
+    // The character that stands for AUTO (message thread writes, audio thread reads).
+    std::atomic<int> resolvedCharacter { 3 };
+
+    double currentSampleRate = 44100.0;
+
+    const tq4::CompressorEngine& getEngine() const noexcept { return engine; }
+
+private:
+    struct HistorySlot
+    {
+        std::atomic<float> inputDb { -100.0f }, outputDb { -100.0f }, gainReductionDb { 0.0f };
+    };
+
+    void meterBlock (const juce::AudioBuffer<float>& buffer, int numChannels, int numSamples,
+                     std::vector<tq4::TruePeakDetector>& detectors, std::atomic<float>& peakMeter,
+                     std::atomic<bool>& clip, float& plainPeak);
+    void takeProfile() noexcept;
+    void pushLearnAudio (const juce::AudioBuffer<float>& buffer, int numChannels, int numSamples) noexcept;
+    void writeHistoryGap() noexcept;
+    void accumulateHistory (float inPeak, float outPeak, float gainReductionDb, int numSamples) noexcept;
+    void writeHistoryPoint (float inputDb, float outputDb, float gainReductionDb) noexcept;
+    void clearHistory() noexcept;
+    void reportLatency();
+
+    std::array<std::atomic<float>*, tq4::numParameters> rawParams {};
+    juce::AudioProcessorParameter* bypassParameter = nullptr;
+
+    tq4::CompressorEngine engine;
+
+    tq4::LearnedProfile audioProfile, publishedProfile;
+    std::atomic<int> profileSpin { 0 };
+
+    std::vector<tq4::TruePeakDetector> inputTruePeak, outputTruePeak;
+
+    std::array<HistorySlot, historySize> grHistory;
+    std::atomic<int> historyWriteIndex { 0 };
+    int samplesPerPoint = 480;
+    float maxIn = 0.0f, maxOut = 0.0f, maxGr = 0.0f;
+    int samplesAccumulated = 0;
+    std::atomic<double> pendingResetTimeMs { -1.0 };
+
+    double preparedSampleRate = 0.0;
+    int preparedChannels = 0;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TQ4AudioProcessor)
+};
