@@ -1,7 +1,7 @@
 # Helpers shared by the targets that link the plug-in's core library.
 
 # Debian's JUCE decodes FLAC and Ogg Vorbis with the system libraries instead of bundled copies.
-pkg_check_modules(TQ4_CODECS REQUIRED IMPORTED_TARGET flac vorbisenc vorbisfile)
+pkg_check_modules(TQ4_CODECS REQUIRED IMPORTED_TARGET flac vorbisenc vorbisfile vorbis ogg)
 
 # Gives an executable the core library together with the include paths and definitions the core was
 # compiled with, without compiling JUCE's modules a second time.

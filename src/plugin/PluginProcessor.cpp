@@ -1,5 +1,6 @@
 #include "plugin/PluginProcessor.h"
 
+#include "adapt/SourceCatalogue.h"
 #include "net/LiveInstances.h"
 
 #include <cmath>
@@ -44,7 +45,17 @@ TQ4AudioProcessor::TQ4AudioProcessor()
         rawParams[static_cast<size_t> (i)] = apvts.getRawParameterValue (ids[i]);
     bypassParameter = apvts.getParameter (tq4::ParamIds::bypass);
 
-    storePublishedProfile (publishedProfile);
+    {
+        const juce::ScopedLock lock (stateLock);
+        using namespace tq4::StateProps;
+        apvts.state.setProperty (appliedSource, juce::roundToInt (currentParameterValue (tq4::ParamIds::source)), nullptr);
+        apvts.state.setProperty (appliedNuance, juce::roundToInt (currentParameterValue (tq4::ParamIds::nuance)), nullptr);
+        apvts.state.setProperty (appliedCharacter, juce::roundToInt (currentParameterValue (tq4::ParamIds::character)),
+                                 nullptr);
+        captureBaseSettings (apvts.state);
+    }
+    loadResolvedCharacter();
+    publishProfile();
 }
 
 TQ4AudioProcessor::~TQ4AudioProcessor() { tq4http::liveInstanceCount.fetch_sub (1); }
@@ -388,20 +399,117 @@ juce::AudioProcessorEditor* TQ4AudioProcessor::createEditor()
     return new juce::GenericAudioProcessorEditor (*this);
 }
 
-void TQ4AudioProcessor::getStateInformation (juce::MemoryBlock& destData)
+double TQ4AudioProcessor::currentParameterValue (const juce::String& parameterId) const
+{
+    auto* parameter = apvts.getParameter (parameterId);
+    return parameter != nullptr ? parameter->convertFrom0to1 (parameter->getValue()) : 0.0;
+}
+
+void TQ4AudioProcessor::captureBaseSettings (juce::ValueTree& tree)
 {
     const juce::ScopedLock lock (stateLock);
-    if (auto xml = apvts.copyState().createXml())
+    tq4::captureBaseSettings (tree, [this] (const juce::String& id) { return currentParameterValue (id); });
+}
+
+void TQ4AudioProcessor::loadResolvedCharacter()
+{
+    const juce::ScopedLock lock (stateLock);
+    resolvedCharacter = juce::roundToInt (static_cast<double> (apvts.state.getProperty (tq4::StateProps::baseCharacter, 0)));
+}
+
+void TQ4AudioProcessor::publishProfile()
+{
+    tq4::LearnedProfile profile;
+    {
+        const juce::ScopedLock lock (stateLock);
+        profile = tq4::deriveLearnedProfile (apvts.state);
+    }
+    storePublishedProfile (profile);
+}
+
+void TQ4AudioProcessor::getStateInformation (juce::MemoryBlock& destData)
+{
+    std::unique_ptr<juce::XmlElement> xml;
+    {
+        const juce::ScopedLock lock (stateLock);
+        auto copy = apvts.copyState();
+        copy.setProperty (tq4::StateProps::stateVersion, stateVersion, nullptr);
+        xml = copy.createXml();
+    }
+    if (xml != nullptr)
         copyXmlToBinary (*xml, destData);
 }
 
 void TQ4AudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
-    auto xml = getXmlFromBinary (data, sizeInBytes);
-    if (xml == nullptr || ! xml->hasTagName (apvts.state.getType()))
+    if (data == nullptr || sizeInBytes <= 0)
         return;
+    auto xml = getXmlFromBinary (data, sizeInBytes);
+    if (xml == nullptr || ! xml->getTagName().equalsIgnoreCase (apvts.state.getType().toString()))
+        return;
+
     const juce::ScopedLock lock (stateLock);
-    apvts.replaceState (juce::ValueTree::fromXml (*xml));
+    ++stateGeneration;
+    restoreState (juce::ValueTree::fromXml (*xml), true);
+}
+
+void TQ4AudioProcessor::restoreState (juce::ValueTree tree, bool fromHost)
+{
+    using namespace tq4::StateProps;
+    const juce::ScopedLock lock (stateLock);
+
+    if (fromHost)
+        stateRestored = true;
+    ++learnRevision;
+
+    if (fromHost)
+    {
+        const double stored = tree.getProperty (tq4::StateProps::stateVersion, 1);
+        stateVersion = std::isfinite (stored) && std::abs (stored) < 1.0e9 ? juce::roundToInt (stored) : 1;
+    }
+    tree.removeProperty (tq4::StateProps::stateVersion, nullptr);
+
+    // The restored tree must carry the type apvts was built with, whatever case the block used.
+    if (tree.getType() != apvts.state.getType())
+    {
+        juce::ValueTree renamed (apvts.state.getType());
+        renamed.copyPropertiesAndChildrenFrom (tree, nullptr);
+        tree = renamed;
+    }
+    tq4::sanitiseStoredValues (tree, apvts);
+
+    const std::pair<juce::Identifier, const char*> applied[] = { { appliedSource, tq4::ParamIds::source },
+                                                                 { appliedNuance, tq4::ParamIds::nuance },
+                                                                 { appliedCharacter, tq4::ParamIds::character } };
+    for (const auto& [property, id] : applied)
+        if (! tree.hasProperty (property))
+            tree.setProperty (property, juce::roundToInt (tq4::paramValue (tree, id, currentParameterValue (id))), nullptr);
+
+    if (tq4::hasParamValue (tree, tq4::ParamIds::nuance))
+    {
+        const int source = juce::roundToInt (tq4::paramValue (tree, tq4::ParamIds::source, 0.0));
+        const int stored = juce::roundToInt (tq4::paramValue (tree, tq4::ParamIds::nuance, 0.0));
+        const int clamped = tq4::clampDetail (source, stored);
+        if (clamped != stored)
+            tq4::setParamValue (tree, tq4::ParamIds::nuance, clamped);
+    }
+    {
+        const int stored = juce::roundToInt (static_cast<double> (tree[appliedNuance]));
+        const int clamped = tq4::clampDetail (juce::roundToInt (static_cast<double> (tree[appliedSource])), stored);
+        if (clamped != stored)
+            tree.setProperty (appliedNuance, clamped, nullptr);
+    }
+
+    tree.removeProperty (learnThrCorr, nullptr);
+    for (int i = tree.getNumChildren(); --i >= 0;)
+        if (tree.getChild (i)[juce::Identifier ("id")].toString() == "learn")
+            tree.removeChild (i, nullptr);
+
+    captureBaseSettings (tree);
+    apvts.replaceState (tree);
+    loadResolvedCharacter();
+    sharedSourceIndex->store (juce::roundToInt (currentParameterValue (tq4::ParamIds::source)));
+    publishProfile();
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter() { return new TQ4AudioProcessor(); }

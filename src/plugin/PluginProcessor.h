@@ -3,6 +3,7 @@
 #include "dsp/CompressorEngine.h"
 #include "plugin/LearnedProfile.h"
 #include "plugin/ParameterLayout.h"
+#include "plugin/SavedState.h"
 #include "plugin/TruePeakDetector.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -65,6 +66,14 @@ public:
     // Hands a new learned profile to the audio thread (message thread).
     void storePublishedProfile (const tq4::LearnedProfile& profile);
 
+    // Derives the learned profile from the state tree and hands it to the audio thread.
+    void publishProfile();
+
+    // The one restore routine of host state and undo/redo (message thread).
+    void restoreState (juce::ValueTree tree, bool fromHost);
+    void captureBaseSettings (juce::ValueTree& tree);
+    void loadResolvedCharacter();
+
     // Editor side: history points, newest at historyWriteIndex - 1.
     HistoryPoint historyPoint (int index) const noexcept;
     int historyWriteIndexNow() const noexcept { return historyWriteIndex.load (std::memory_order_acquire); }
@@ -94,6 +103,12 @@ public:
 
     double currentSampleRate = 44100.0;
 
+    // Saved state bookkeeping (message thread writes; the counters are read by the control logic).
+    int stateVersion = tq4::currentStateVersion;
+    std::atomic<int> stateGeneration { 0 }; // host restores
+    std::atomic<bool> stateRestored { false };
+    std::atomic<int> learnRevision { 0 }; // learn writes and every restore
+
     const tq4::CompressorEngine& getEngine() const noexcept { return engine; }
 
 private:
@@ -112,6 +127,7 @@ private:
     void writeHistoryPoint (float inputDb, float outputDb, float gainReductionDb) noexcept;
     void clearHistory() noexcept;
     void reportLatency();
+    double currentParameterValue (const juce::String& parameterId) const;
 
     std::array<std::atomic<float>*, tq4::numParameters> rawParams {};
     juce::AudioProcessorParameter* bypassParameter = nullptr;

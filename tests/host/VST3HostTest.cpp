@@ -94,8 +94,10 @@ TEST (VST3Host, ReportsIdentity)
     EXPECT_FALSE (host.instance->acceptsMidi());
     EXPECT_FALSE (host.instance->producesMidi());
     EXPECT_TRUE (host.instance->hasEditor());
-    EXPECT_EQ (host.instance->getNumPrograms(), 1);
-    EXPECT_EQ (host.instance->getProgramName (0), "Default");
+    // A single program is not published as a program list; if a host sees one, it has a name.
+    EXPECT_LE (host.instance->getNumPrograms(), 1);
+    if (host.instance->getNumPrograms() == 1)
+        EXPECT_EQ (host.instance->getProgramName (0), "Default");
     EXPECT_FALSE (host.instance->supportsDoublePrecisionProcessing());
 }
 

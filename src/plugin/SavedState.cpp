@@ -1,0 +1,214 @@
+#include "plugin/SavedState.h"
+
+#include "learn/MakeupTexts.h"
+
+#include <cmath>
+
+namespace tq4
+{
+
+namespace
+{
+const juce::Identifier paramType { "PARAM" };
+const juce::Identifier idProperty { "id" };
+const juce::Identifier valueProperty { "value" };
+
+// A stored number, or fallback when the value is not a finite number (XML gives every value as text).
+double numberOr (const juce::var& v, double fallback)
+{
+    double value = fallback;
+    if (v.isString())
+    {
+        const auto text = v.toString().trim();
+        if (text.isNotEmpty() && text.length() < 64 && text.containsOnly ("0123456789+-.eE"))
+            value = text.getDoubleValue();
+    }
+    else if (v.isInt() || v.isInt64() || v.isBool() || v.isDouble())
+        value = static_cast<double> (v);
+    return std::isfinite (value) ? value : fallback;
+}
+} // namespace
+
+const std::array<BaseSetting, 11>& baseSettingsTable()
+{
+    static const std::array<BaseSetting, 11> table { {
+        { "threshold", "tq4BaseThreshold", false },
+        { "ratio", "tq4BaseRatio", false },
+        { "attack", "tq4BaseAttack", false },
+        { "release", "tq4BaseRelease", false },
+        { "knee", "tq4BaseKnee", false },
+        { "mix", "tq4BaseMix", false },
+        { "drive", "tq4BaseDrive", false },
+        { "autoMakeup", "tq4BaseAutoMakeup", true },
+        { "autoRelease", "tq4BaseAutoRelease", true },
+        { "driveType", "tq4BaseDriveType", true },
+        { "character", StateProps::baseCharacter, true },
+    } };
+    return table;
+}
+
+const BaseSetting* findBaseSetting (const juce::String& parameterId)
+{
+    for (const auto& entry : baseSettingsTable())
+        if (parameterId == entry.parameterId)
+            return &entry;
+    return nullptr;
+}
+
+juce::ValueTree findParamChild (const juce::ValueTree& state, const juce::String& parameterId)
+{
+    for (const auto& child : state)
+        if (child.hasType (paramType) && child[idProperty].toString() == parameterId)
+            return child;
+    return {};
+}
+
+bool hasParamValue (const juce::ValueTree& state, const juce::String& parameterId)
+{
+    return findParamChild (state, parameterId).hasProperty (valueProperty);
+}
+
+double paramValue (const juce::ValueTree& state, const juce::String& parameterId, double fallback)
+{
+    const auto child = findParamChild (state, parameterId);
+    return child.hasProperty (valueProperty) ? static_cast<double> (child[valueProperty]) : fallback;
+}
+
+void setParamValue (juce::ValueTree& state, const juce::String& parameterId, double value)
+{
+    auto child = findParamChild (state, parameterId);
+    if (! child.isValid())
+    {
+        child = juce::ValueTree (paramType);
+        child.setProperty (idProperty, parameterId, nullptr);
+        state.appendChild (child, nullptr);
+    }
+    child.setProperty (valueProperty, value, nullptr);
+}
+
+double baseValue (const juce::ValueTree& state, const juce::String& parameterId, double fallback)
+{
+    const auto* entry = findBaseSetting (parameterId);
+    if (entry == nullptr || ! state.hasProperty (entry->property))
+        return fallback;
+    return static_cast<double> (state[entry->property]);
+}
+
+void captureBaseSettings (juce::ValueTree& state, const std::function<double (const juce::String&)>& current)
+{
+    const bool characterWasChosenByLearn = static_cast<bool> (state.getProperty (StateProps::learnCharAuto, false));
+
+    for (const auto& entry : baseSettingsTable())
+    {
+        if (state.hasProperty (entry.property))
+            continue;
+        const double value = hasParamValue (state, entry.parameterId) ? paramValue (state, entry.parameterId, 0.0)
+                                                                      : current (entry.parameterId);
+        // An older state let the learn pick the character; it now lives in the base and AUTO follows it.
+        if (characterWasChosenByLearn && entry.property == StateProps::baseCharacter && juce::roundToInt (value) != 0)
+            setParamValue (state, entry.parameterId, 0.0);
+        state.setProperty (entry.property, value, nullptr);
+    }
+    state.removeProperty (StateProps::learnCharAuto, nullptr);
+}
+
+void sanitiseStoredValues (juce::ValueTree& state, const juce::AudioProcessorValueTreeState& apvts)
+{
+    for (auto child : state)
+    {
+        if (! child.hasType (paramType) || ! child.hasProperty (valueProperty))
+            continue;
+        const auto* parameter = apvts.getParameter (child[idProperty].toString());
+        if (parameter == nullptr)
+            continue;
+        const auto range = parameter->getNormalisableRange();
+        const double value = juce::jlimit (static_cast<double> (range.start), static_cast<double> (range.end),
+                                           numberOr (child[valueProperty], range.convertFrom0to1 (parameter->getDefaultValue())));
+        child.setProperty (valueProperty, value, nullptr);
+    }
+
+    juce::Array<juce::Identifier> numeric { StateProps::appliedSource, StateProps::appliedNuance,
+                                            StateProps::appliedCharacter, StateProps::targetDb };
+    for (const auto& entry : baseSettingsTable())
+        numeric.add (entry.property);
+
+    // A missing property is filled in again by the migration; a damaged one must not survive.
+    for (const auto& property : numeric)
+        if (state.hasProperty (property))
+        {
+            const double value = numberOr (state[property], NAN);
+            if (std::isfinite (value) && std::abs (value) < 1.0e6)
+                state.setProperty (property, value, nullptr);
+            else
+                state.removeProperty (property, nullptr);
+        }
+}
+
+juce::String writeDriveEqText (const LearnedProfile::DriveCompensation& table)
+{
+    if (! table.valid)
+        return {};
+    juce::StringArray groups;
+    for (int type = 0; type < EngineSettings::driveTypes; ++type)
+    {
+        juce::StringArray values;
+        for (int column = 1; column < EngineSettings::driveCompAmounts; ++column)
+            values.add (juce::String (table.db[type][column], 3));
+        groups.add (juce::String (type) + "=" + values.joinIntoString (","));
+    }
+    return groups.joinIntoString (" ");
+}
+
+LearnedProfile::DriveCompensation readDriveEqText (const juce::String& text)
+{
+    LearnedProfile::DriveCompensation table;
+    bool seen[EngineSettings::driveTypes] = {};
+
+    for (const auto& group : juce::StringArray::fromTokens (text, " ", ""))
+    {
+        const auto typeText = group.upToFirstOccurrenceOf ("=", false, false);
+        if (! group.contains ("=") || typeText.isEmpty() || ! typeText.containsOnly ("0123456789") || typeText.length() > 3)
+            return {};
+        const int type = typeText.getIntValue();
+        if (type > 3 || seen[type])
+            return {};
+        seen[type] = true;
+
+        const auto values = juce::StringArray::fromTokens (group.fromFirstOccurrenceOf ("=", false, false), ",", "");
+        if (values.size() != 4)
+            return {};
+        for (int i = 0; i < 4; ++i)
+        {
+            if (values[i].isEmpty() || ! values[i].containsOnly ("0123456789+-."))
+                return {};
+            const double v = values[i].getDoubleValue();
+            if (! std::isfinite (v))
+                return {};
+            table.db[type][i + 1] = static_cast<float> (juce::jlimit (-24.0, 24.0, v));
+        }
+    }
+
+    for (bool s : seen)
+        if (! s)
+            return {};
+    table.valid = true;
+    return table;
+}
+
+LearnedProfile deriveLearnedProfile (const juce::ValueTree& state)
+{
+    LearnedProfile profile;
+    if (! static_cast<bool> (state.getProperty (StateProps::learnValid, false)))
+        return profile;
+
+    profile.histogram = readMakeupHistogramText (state[StateProps::learnMkHist].toString());
+    if (! profile.histogram.valid)
+        return {};
+
+    readMakeupCurveText (state[StateProps::learnMkCurve].toString(), profile.makeup);
+    profile.driveComp = readDriveEqText (state[StateProps::learnDriveEq].toString());
+    profile.present = true;
+    return profile;
+}
+
+} // namespace tq4
