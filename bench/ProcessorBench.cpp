@@ -65,5 +65,3 @@ BENCHMARK (processBlock)
     ->ArgNames ({ "block", "character", "makeup", "drive" })
     ->ArgsProduct ({ { 64, 512, 4096 }, { 1, 2, 3 }, { 0, 1 }, { 0 } })
     ->Args ({ 512, 3, 1, 1 });
-
-BENCHMARK_MAIN();

