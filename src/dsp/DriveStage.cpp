@@ -1,0 +1,440 @@
+#include "dsp/DriveStage.h"
+
+#include <juce_dsp/juce_dsp.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tq4
+{
+
+namespace
+{
+constexpr double twoPi = 6.283185307179586;
+constexpr float inactiveAmount = 1.0e-4f;
+constexpr int impulseLength = 2048;
+constexpr int ringMask = 15;
+
+// Built stage by stage with the filters the JUCE constructor would choose for 4 stages without
+// maximum quality; that constructor asserts on anything above 16 times.
+std::unique_ptr<juce::dsp::Oversampling<float>> makeOversampler(int numStages)
+{
+    using Oversampling = juce::dsp::Oversampling<float>;
+    auto oversampler = std::make_unique<Oversampling>(1);
+    oversampler->clearOversamplingStages();
+
+    for (int n = 0; n < numStages; ++n)
+    {
+        const float widthScale = n == 0 ? 0.5f : 1.0f;
+        oversampler->addOversamplingStage(Oversampling::filterHalfBandFIREquiripple, 0.12f * widthScale,
+                                          -70.0f + 8.0f * static_cast<float>(n), 0.15f * widthScale,
+                                          -60.0f + 8.0f * static_cast<float>(n));
+    }
+
+    oversampler->setUsingIntegerLatency(false);
+    oversampler->initProcessing(static_cast<size_t>(DriveStage::maxBlockSize));
+    return oversampler;
+}
+
+int oversamplerIndexFor(int factor) noexcept
+{
+    return factor == 16 ? 0 : 1;
+}
+} // namespace
+
+DriveAlignment driveAlignment(double delaySamples) noexcept
+{
+    DriveAlignment a;
+    const double d = std::isfinite(delaySamples) ? delaySamples : 1.0;
+    const double whole = std::floor(d);
+    a.ringDelay = whole >= 2.0 ? std::min(static_cast<int>(whole) - 1, ringMask) : 0;
+
+    const double h = std::clamp(d - a.ringDelay, 1.0, 2.0);
+    a.fraction = h;
+    a.weights[0] = static_cast<float>(-(h - 1.0) * (h - 2.0) * (h - 3.0) / 6.0);
+    a.weights[1] = static_cast<float>(h * (h - 2.0) * (h - 3.0) / 2.0);
+    a.weights[2] = static_cast<float>(-h * (h - 1.0) * (h - 3.0) / 2.0);
+    a.weights[3] = static_cast<float>(h * (h - 1.0) * (h - 2.0) / 6.0);
+    return a;
+}
+
+DriveStage::DriveStage() = default;
+DriveStage::~DriveStage() = default;
+
+float DriveStage::oversamplerLatency(int index) const noexcept
+{
+    return (index == 0 || index == 1) ? latencies[static_cast<size_t>(index)] : 0.0f;
+}
+
+void DriveStage::prepare(double sampleRate, const DriveStage* other)
+{
+    const double sr = std::max(sampleRate, 8000.0);
+
+    if (preparedRate == sr)
+        return;
+
+    const bool shareWithOther = other != nullptr && other != this && other->preparedRate == sr;
+
+    testSine = driveTestSine();
+    toneCoefficient = static_cast<float>(std::exp(-twoPi * 9000.0 / sr));
+
+    for (size_t i = 0; i < 2; ++i)
+        envelopeConstants[i] = shareWithOther ? other->envelopeConstants[i]
+                                              : driveEnvelopeConstants(sr * (i == 0 ? 16.0 : 32.0));
+
+    silenceLimit = static_cast<int>(std::floor(3.0 * sr));
+    dcCoefficient = static_cast<float>(1.0 - twoPi * 80.0 / sr);
+
+    scratch.assign(static_cast<size_t>(maxBlockSize), 0.0f);
+    oversamplers[0] = makeOversampler(4);
+    oversamplers[1] = makeOversampler(5);
+
+    for (size_t i = 0; i < 2; ++i)
+        latencies[i] = shareWithOther ? other->latencies[i] : measureLatency(*oversamplers[i]);
+
+    latencySamples = std::max({static_cast<int>(std::floor(latencies[0])),
+                               static_cast<int>(std::floor(latencies[1])), 0}) +
+                     2;
+    dryDelay.assign(static_cast<size_t>(latencySamples), 0.0f);
+    dryWrite = 0;
+
+    preparedRate = sr;
+    switchOversampler(oversamplerIndex);
+    reset();
+}
+
+float DriveStage::measureLatency(juce::dsp::Oversampling<float>& oversampler)
+{
+    // The filters are linear phase, so the energy centroid of the impulse response is their delay.
+    std::fill(scratch.begin(), scratch.end(), 0.0f);
+    scratch[0] = 1.0f;
+    oversampler.reset();
+
+    float* channels[] = {scratch.data()};
+    juce::dsp::AudioBlock<float> block(channels, 1, static_cast<size_t>(impulseLength));
+    oversampler.processSamplesUp(block);
+    oversampler.processSamplesDown(block);
+
+    double energy = 0.0;
+    double moment = 0.0;
+
+    for (int j = 0; j < impulseLength; ++j)
+    {
+        const double y = scratch[static_cast<size_t>(j)];
+        energy += y * y;
+        moment += j * y * y;
+    }
+
+    std::fill(scratch.begin(), scratch.end(), 0.0f);
+    oversampler.reset();
+    return energy > 0.0 ? static_cast<float>(moment / energy) : oversampler.getLatencyInSamples();
+}
+
+void DriveStage::setVoicing(int type, float amount)
+{
+    if (type == voicingType && amount == voicingAmount)
+        return;
+
+    voicingType = type;
+    voicingAmount = amount;
+    currentVoicing = driveVoicing(type, amount);
+    needsPriming = true;
+    active = currentVoicing.amount >= inactiveAmount;
+
+    if (preparedRate > 0.0)
+        dcCoefficient = static_cast<float>(1.0 - twoPi * currentVoicing.highPassHz / preparedRate);
+
+    const int wanted = oversamplerIndexFor(currentVoicing.oversampling);
+
+    if (wanted != oversamplerIndex)
+        switchOversampler(wanted);
+    else
+        recalibrate();
+}
+
+void DriveStage::switchOversampler(int index) noexcept
+{
+    oversamplerIndex = index;
+    const auto i = static_cast<size_t>(index);
+    envelope = envelopeConstants[i];
+    alignment = driveAlignment(static_cast<double>(latencySamples) - static_cast<double>(latencies[i]));
+    ring.fill(0.0f);
+    interpolationHistory.fill(0.0f);
+    ringWrite = 0;
+
+    if (oversamplers[i] != nullptr)
+        oversamplers[i]->reset();
+
+    needsPriming = true;
+    hysteresisInitialised = false;
+    recalibrate();
+}
+
+void DriveStage::recalibrate() noexcept
+{
+    // The hysteresis gain comes from the cache unless the model's parameters changed, so a type
+    // change on the same oversampler still gets the right one.
+    hysteresisGain = calibrateHysteresisGain(currentVoicing.hysteresis, currentVoicing.hysteresisAmount,
+                                             testSine, hysteresisTable, hysteresisCache);
+
+    if (!active)
+    {
+        normalisationGain = 1.0f;
+        return;
+    }
+
+    const float calibration =
+        currentVoicing.lowBandDetector ? envelope.lowBandCalibration : envelope.fullBandCalibration;
+    const float testEnvelope = std::max(calibration * driveTestSineAmplitude, 0.0f);
+    const float scaleL = sagScale(testEnvelope, currentVoicing.amount, currentVoicing.sagDepth,
+                                  currentVoicing.sagKnee, currentVoicing.headroom);
+    normalisationGain =
+        outputNormalisationGain(currentVoicing.shape, currentVoicing.stages, scaleL,
+                                currentVoicing.hysteresisAmount, hysteresisGain, testSine, hysteresisTable);
+}
+
+void DriveStage::clearRunningFilters() noexcept
+{
+    fullBandEnvelope = 0.0f;
+    lowBandState = 0.0f;
+    lowBandEnvelope = 0.0f;
+    dcInput = 0.0f;
+    dcOutput = 0.0f;
+    hysteresis = HysteresisState{};
+    hysteresisInitialised = false;
+    interpolationHistory.fill(0.0f);
+    ring.fill(0.0f);
+    ringWrite = 0;
+    curveMemories.fill(CurveStageMemory{});
+    needsPriming = true;
+}
+
+void DriveStage::reset() noexcept
+{
+    voicingType = -1;
+    voicingAmount = -1.0f;
+    clearRunningFilters();
+    toneState = 0.0f;
+    silenceCounter = 0;
+    std::fill(dryDelay.begin(), dryDelay.end(), 0.0f);
+    dryWrite = 0;
+    std::fill(scratch.begin(), scratch.end(), 0.0f);
+
+    for (auto& oversampler : oversamplers)
+        if (oversampler != nullptr)
+            oversampler->reset();
+}
+
+void DriveStage::copyRunningStateFrom(const DriveStage& other) noexcept
+{
+    fullBandEnvelope = other.fullBandEnvelope;
+    lowBandEnvelope = other.lowBandEnvelope;
+    lowBandState = other.lowBandState;
+    toneState = other.toneState;
+
+    if (dryDelay.size() == other.dryDelay.size())
+        std::copy(other.dryDelay.begin(), other.dryDelay.end(), dryDelay.begin());
+
+    if (!dryDelay.empty())
+        dryWrite = other.dryWrite % static_cast<int>(dryDelay.size());
+}
+
+void DriveStage::process(float* mono, int numSamples) noexcept
+{
+    for (int offset = 0; offset < numSamples; offset += maxBlockSize)
+        processSlice(mono + offset, std::min(maxBlockSize, numSamples - offset));
+}
+
+void DriveStage::processInactive(float* mono, int numSamples) noexcept
+{
+    const int length = static_cast<int>(dryDelay.size());
+    float lastDry = toneState;
+
+    for (int k = 0; k < numSamples; ++k)
+    {
+        if (length > 0)
+        {
+            auto& slot = dryDelay[static_cast<size_t>(dryWrite)];
+            lastDry = slot;
+            slot = std::isfinite(mono[k]) ? mono[k] : 0.0f;
+            dryWrite = dryWrite + 1 == length ? 0 : dryWrite + 1;
+        }
+
+        mono[k] = 0.0f;
+    }
+
+    // The tone filter waits at the dry level so that waking up does not start with a step.
+    toneState = lastDry;
+    clearRunningFilters();
+}
+
+void DriveStage::processSlice(float* mono, int n) noexcept
+{
+    if (n <= 0)
+        return;
+
+    juce::ScopedNoDenormals noDenormals;
+    auto* oversampler = oversamplers[static_cast<size_t>(oversamplerIndex)].get();
+
+    if (!active || oversampler == nullptr || dryDelay.empty())
+    {
+        processInactive(mono, n);
+        return;
+    }
+
+    bool silent = true;
+
+    for (int k = 0; k < n; ++k)
+    {
+        if (!std::isfinite(mono[k]))
+            mono[k] = 0.0f;
+
+        if (mono[k] != 0.0f)
+            silent = false;
+    }
+
+    const int length = static_cast<int>(dryDelay.size());
+
+    if (silent)
+    {
+        silenceCounter = std::min(silenceCounter, silenceLimit) + n;
+
+        if (silenceCounter > silenceLimit)
+        {
+            for (int k = 0; k < n; ++k)
+            {
+                dryDelay[static_cast<size_t>(dryWrite)] = 0.0f;
+                dryWrite = dryWrite + 1 == length ? 0 : dryWrite + 1;
+            }
+
+            return; // the block is all zeros already
+        }
+    }
+    else
+    {
+        silenceCounter = 0;
+    }
+
+    std::copy(mono, mono + n, scratch.begin());
+    float* channels[] = {scratch.data()};
+    juce::dsp::AudioBlock<float> block(channels, 1, static_cast<size_t>(n));
+    auto up = oversampler->processSamplesUp(block);
+
+    const DriveVoicing& v = currentVoicing;
+    const DriveShape& shape = v.shape;
+    const float attack = envelope.attack;
+    const float release = envelope.release;
+    const float lowBand = envelope.lowBandCoefficient;
+    const float sagAmount = v.amount * v.sagDepth;
+    const bool withHysteresis = v.hysteresisAmount > 0.0f;
+    const int stages = v.stages;
+
+    float e1 = fullBandEnvelope;
+    float q = lowBandState;
+    float e2 = lowBandEnvelope;
+
+    float* os = up.getChannelPointer(0);
+    const auto upLength = static_cast<int>(up.getNumSamples());
+
+    for (int j = 0; j < upLength; ++j)
+    {
+        const float f = os[j];
+        const float level = std::abs(f);
+        e1 = level + (e1 - level) * (level > e1 ? attack : release);
+        q += (f - q) * lowBand;
+        const float lowLevel = std::abs(q);
+        e2 = lowLevel + (e2 - lowLevel) * (lowLevel > e2 ? attack : release);
+
+        const float g = std::max(v.lowBandDetector ? e2 : e1, 0.0f);
+        const float scaleL = (1.0f - sagAmount * g / (g + v.sagKnee)) * v.headroom;
+
+        float m = f;
+        float acc = 0.0f;
+
+        if (withHysteresis)
+        {
+            if (!hysteresisInitialised)
+            {
+                initialiseHysteresis(hysteresis, f, hysteresisGain);
+                hysteresisInitialised = true;
+            }
+
+            const float magnetisation = hysteresisStep(hysteresis, v.hysteresis, f);
+            m = f + (magnetisation * hysteresisGain - f) * v.hysteresisAmount;
+            acc = m - f;
+        }
+        else
+        {
+            hysteresisInitialised = false;
+        }
+
+        if (needsPriming)
+        {
+            for (auto& memory : curveMemories)
+                primeCurveStage(memory, scaleL, shape);
+
+            needsPriming = false;
+        }
+
+        for (int s = 0; s < stages; ++s)
+        {
+            const float change =
+                antiAliasedStageStep(curveMemories[static_cast<size_t>(s)], m, scaleL, shape);
+            m += change;
+            acc += change;
+        }
+
+        os[j] = acc;
+    }
+
+    fullBandEnvelope = e1;
+    lowBandState = q;
+    lowBandEnvelope = e2;
+
+    oversampler->processSamplesDown(block);
+
+    const auto& w = alignment.weights;
+    const int ringDelay = alignment.ringDelay;
+    const float gain = normalisationGain;
+    const float tone = v.tone;
+    const float toneCoef = toneCoefficient;
+    const float dcR = dcCoefficient;
+    float h0 = interpolationHistory[0], h1 = interpolationHistory[1], h2 = interpolationHistory[2];
+    float p = toneState;
+    float zPrev = dcInput;
+    float oPrev = dcOutput;
+
+    for (int k = 0; k < n; ++k)
+    {
+        ring[static_cast<size_t>(ringWrite)] = scratch[static_cast<size_t>(k)];
+        const float y0 = ringDelay > 0 ? ring[static_cast<size_t>((ringWrite - ringDelay) & ringMask)]
+                                       : scratch[static_cast<size_t>(k)];
+        ringWrite = (ringWrite + 1) & ringMask;
+
+        const float y = w[0] * y0 + w[1] * h0 + w[2] * h1 + w[3] * h2;
+        h2 = h1;
+        h1 = h0;
+        h0 = y0;
+
+        auto& slot = dryDelay[static_cast<size_t>(dryWrite)];
+        const float dry = slot;
+        slot = mono[k];
+        dryWrite = dryWrite + 1 == length ? 0 : dryWrite + 1;
+
+        const float t = (y + dry) * gain;
+        p = t + (p - t) * toneCoef;
+        const float u = tone > 0.0f ? t + (p - t) * tone : t;
+        const float z = u - dry;
+        const float o = dcR * oPrev + (z - zPrev);
+        zPrev = z;
+        oPrev = o;
+        mono[k] = o;
+    }
+
+    interpolationHistory = {h0, h1, h2};
+    toneState = p;
+    dcInput = zPrev;
+    dcOutput = oPrev;
+}
+
+} // namespace tq4
