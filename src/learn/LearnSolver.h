@@ -1,0 +1,115 @@
+#pragma once
+
+#include "adapt/SourceCatalogue.h"
+#include "learn/LearnStats.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace tq4
+{
+
+// Turns learned statistics and a source profile into compressor settings. The threshold is found by
+// simulating the compressor at 1 ms frames over the stored level trace; the target control reuses that
+// simulation. Pure functions: numbers in, numbers out.
+
+struct LearnSolution
+{
+    bool valid = false;
+    float thresholdDb = -18.0f;
+    float ratio = 4.0f;
+    float attackMs = 10.0f;
+    float releaseMs = 200.0f;
+    float kneeDb = 6.0f; // the knee parameter is kneeDb / 24 * 100 percent
+    float mixPercent = 100.0f;
+    int character = 3; // 1 OPTO, 2 FET, 3 VCA
+    bool autoRelease = false;
+    float drivePercent = 0.0f;
+    int driveType = 0;
+};
+
+struct RatioKnee
+{
+    float ratio = 4.0f;
+    float kneeDb = 6.0f;
+};
+
+struct TargetSettings
+{
+    float ratio = 4.0f;
+    float kneeDb = 6.0f;
+    float thresholdDb = -18.0f;
+};
+
+// What the simulation needs: the trace, the solution's ballistics and one detector level per frame.
+struct SimulationContext
+{
+    double sampleRate = 0.0;
+    int hop = 0;
+    std::vector<uint8_t> peak;
+    std::vector<uint8_t> rms;
+    float attackMs = 10.0f;
+    float releaseMs = 200.0f;
+    int character = 3;
+    bool autoRelease = false;
+    std::vector<float> detectorLevels; // dBFS
+};
+
+// How a character stretches the learned attack, release and knee.
+struct CharacterFactors
+{
+    float attack = 1.0f;
+    float release = 1.0f;
+    float knee = 1.0f;
+};
+
+CharacterFactors characterFactors(int character) noexcept;
+
+// Drive level in dB at drive amounts 5 %, 10 %, ... 100 % for one drive type (clamped to 0..3).
+const std::array<float, 20>& driveLevelCurveDb(int driveType) noexcept;
+
+// Inverse of the drive-level curve: the drive amount in percent that gives levelDb; below the 5 % point
+// it extrapolates linearly towards 0 %.
+float drivePercentForLevel(int driveType, float levelDb) noexcept;
+
+// Round half away from zero onto a grid step.
+float roundToStep(float value, float step) noexcept;
+
+// A trace the solver can simulate: statistics marked valid with a consistent, non-empty trace.
+bool isUsableForSolving(const LearnStats& stats) noexcept;
+
+// forcedCharacter 0 lets the solver choose; 1 to 3 impose it. Unusable statistics give the defaults,
+// not valid.
+LearnSolution solveLearn(const LearnStats& stats, int source, int detail, int forcedCharacter);
+
+// solveLearn with ratio, knee and threshold re-derived for the profile's default target and put on the
+// parameter grids: what a finished learn applies.
+LearnSolution solveLearnRounded(const LearnStats& stats, int source, int detail, int forcedCharacter);
+
+// 1, 2 or 3; departs from the profile's character only for a clearly better score.
+int chooseCharacter(const LearnStats& stats, const SourceProfile& profile) noexcept;
+
+// Ratio and knee scaled with the square root of the target relative to the profile's default target,
+// on the ratio (0.01) and knee (whole percent) grids.
+RatioKnee ratioKneeForTarget(const LearnSolution& solution, const SourceProfile& profile,
+                             float targetDb) noexcept;
+
+// The threshold at which the simulated gain reduction meets targetDb: -60 when even that is not
+// enough, -1 without detector levels.
+float solveThreshold(const LearnStats& stats, const LearnSolution& solution, float targetDb, float ratio,
+                     float kneeDb);
+
+TargetSettings solveForTarget(const LearnStats& stats, const LearnSolution& solution,
+                              const SourceProfile& profile, float targetDb);
+
+SimulationContext buildSimulation(const LearnStats& stats, const LearnSolution& solution);
+
+// The character's detector run over the trace frames; empty for an unusable trace.
+std::vector<float> detectorLevels(const LevelTrace& trace, int character);
+
+// The 0.95 quantile of the 512-sample window maxima of the simulated gain reduction, in dB; 0 for an
+// inconsistent context or non-finite settings.
+float simulateGainReduction(const SimulationContext& context, float thresholdDb, float ratio, float kneeDb);
+
+} // namespace tq4
