@@ -56,9 +56,14 @@ TQ4AudioProcessor::TQ4AudioProcessor()
     }
     loadResolvedCharacter();
     publishProfile();
+    startTimer (40);
 }
 
-TQ4AudioProcessor::~TQ4AudioProcessor() { tq4http::liveInstanceCount.fetch_sub (1); }
+TQ4AudioProcessor::~TQ4AudioProcessor()
+{
+    stopTimer();
+    tq4http::liveInstanceCount.fetch_sub (1);
+}
 
 bool TQ4AudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
 {
@@ -117,6 +122,8 @@ void TQ4AudioProcessor::prepareToPlay (double sampleRate, int)
     }
     captureFifo.setTotalSize (static_cast<int> (capacity));
     captureFifo.reset();
+
+    analyser.prepare (sampleRate);
 
     captureState = 0;
     learnRunning = false;
@@ -442,9 +449,7 @@ void TQ4AudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 
 void TQ4AudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
-    if (data == nullptr || sizeInBytes <= 0)
-        return;
-    auto xml = getXmlFromBinary (data, sizeInBytes);
+    auto xml = tq4::readStateXml (data, sizeInBytes);
     if (xml == nullptr || ! xml->getTagName().equalsIgnoreCase (apvts.state.getType().toString()))
         return;
 

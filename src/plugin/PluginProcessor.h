@@ -1,6 +1,11 @@
 #pragma once
 
+#include "adapt/SourceCatalogue.h"
 #include "dsp/CompressorEngine.h"
+#include "learn/LearnAnalyser.h"
+#include "learn/LearnSolver.h"
+#include "learn/LearnStats.h"
+#include "plugin/EditHistory.h"
 #include "plugin/LearnedProfile.h"
 #include "plugin/ParameterLayout.h"
 #include "plugin/SavedState.h"
@@ -21,9 +26,34 @@ struct HistoryPoint
     float gainReductionDb = 0.0f;
 };
 
-// The plug-in instance the host creates. Owns the parameters, the engine, the meters and the
-// learn capture; the audio callback reads parameters lock-free and never waits.
-class TQ4AudioProcessor : public juce::AudioProcessor
+// What the target control last solved for one (source, detail, character, learn revision).
+struct TargetCache
+{
+    bool valid = false;
+    int source = -1, detail = -1, character = -1, revision = -1;
+    tq4::LearnStats stats;
+    tq4::LearnSolution solution;
+    tq4::SourceProfile profile;
+    float maxReachableDb = 20.0f;
+};
+
+// The stored learn as one consistent read, for a target refresh or write.
+struct LearnSnapshot
+{
+    bool valid = false;
+    bool hasTarget = false;
+    int appliedCharacter = 0;
+    int character = 3; // effective: AUTO resolved, and VCA when nothing is resolved
+    tq4::LearnStats stats;
+    float storedTargetDb = 0.0f;
+    int revision = 0;
+    int learnId = 0;
+};
+
+// The plug-in instance the host creates. Owns the parameters, the engine, the meters, the learn
+// capture and analysis, the edit history and the control timer; the audio callback reads parameters
+// lock-free and never waits.
+class TQ4AudioProcessor : public juce::AudioProcessor, public juce::Timer
 {
 public:
     static constexpr int historySize = 512;
@@ -74,6 +104,28 @@ public:
     void captureBaseSettings (juce::ValueTree& tree);
     void loadResolvedCharacter();
 
+    // The control tick: every 40 ms on the message thread (tests call it directly).
+    void timerCallback() override;
+
+    // Adaptation: adaptive parameter writes that remember each parameter's base value.
+    void setParameterValue (const juce::String& parameterId, float value);
+    void writeParameterWithBase (const juce::String& parameterId, float value, bool preserveOffset);
+    void applyLearnSolution (const tq4::LearnSolution& solution, bool preserveOffset, int baseCharacter);
+    void reconcileSource();
+
+    // Target control.
+    void setTargetDb (float db);
+    static float quantizeTarget (float db);
+    LearnSnapshot learnSnapshot();
+    const TargetCache* targetCache (int source, int detail, const LearnSnapshot& snapshot, int character);
+    bool writeTarget (float db);
+    void refreshTargetState();
+
+    // Learn run steps driven by the tick.
+    void publishLearnProgress();
+    bool writeLearnState (int source, int detail, const juce::String& makeupHistogram,
+                          const juce::String& makeupCurve);
+
     // Editor side: history points, newest at historyWriteIndex - 1.
     HistoryPoint historyPoint (int index) const noexcept;
     int historyWriteIndexNow() const noexcept { return historyWriteIndex.load (std::memory_order_acquire); }
@@ -101,6 +153,20 @@ public:
     // The character that stands for AUTO (message thread writes, audio thread reads).
     std::atomic<int> resolvedCharacter { 3 };
 
+    // Learn and target control, message thread.
+    tq4::LearnAnalyser analyser;
+    tq4::LearnStats learnedStats;
+    tq4::LearnSolution learnedSolution;
+    tq4::LearnTraceCache traceCache;
+    int learnStartGeneration = 0;
+    int gestureDepth = 0;
+    std::atomic<bool> driveEqJobActive { false };
+    std::atomic<int> driveEqJobLearnId { 0 };
+
+    // Published for the editor by refreshTargetState.
+    std::atomic<bool> targetAvailable { false }, targetModified { false };
+    std::atomic<float> targetDb { 0.0f }, targetLearnDb { 0.0f }, targetMaxDb { 20.0f };
+
     double currentSampleRate = 44100.0;
 
     // Saved state bookkeeping (message thread writes; the counters are read by the control logic).
@@ -108,6 +174,9 @@ public:
     std::atomic<int> stateGeneration { 0 }; // host restores
     std::atomic<bool> stateRestored { false };
     std::atomic<int> learnRevision { 0 }; // learn writes and every restore
+
+    // Declared after the counters it reads on construction.
+    tq4::EditHistory history { *this };
 
     const tq4::CompressorEngine& getEngine() const noexcept { return engine; }
 
@@ -148,6 +217,15 @@ private:
 
     double preparedSampleRate = 0.0;
     int preparedChannels = 0;
+
+    TargetCache targetCacheState;
+
+    void startLearn();
+    void drainLearn();
+    void finishLearn();
+    void cancelLearn();
+    void resetLearnProgress();
+    int effectiveCharacter() const;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TQ4AudioProcessor)
 };

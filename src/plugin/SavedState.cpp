@@ -122,26 +122,52 @@ void sanitiseStoredValues (juce::ValueTree& state, const juce::AudioProcessorVal
         if (parameter == nullptr)
             continue;
         const auto range = parameter->getNormalisableRange();
-        const double value = juce::jlimit (static_cast<double> (range.start), static_cast<double> (range.end),
-                                           numberOr (child[valueProperty], range.convertFrom0to1 (parameter->getDefaultValue())));
+        // Held to a value the parameter can take, so the stored text and the parameter always agree.
+        const double stored = numberOr (child[valueProperty], range.convertFrom0to1 (parameter->getDefaultValue()));
+        const double value = range.snapToLegalValue (static_cast<float> (
+            juce::jlimit (static_cast<double> (range.start), static_cast<double> (range.end), stored)));
         child.setProperty (valueProperty, value, nullptr);
     }
 
-    juce::Array<juce::Identifier> numeric { StateProps::appliedSource, StateProps::appliedNuance,
-                                            StateProps::appliedCharacter, StateProps::targetDb };
-    for (const auto& entry : baseSettingsTable())
-        numeric.add (entry.property);
-
     // A missing property is filled in again by the migration; a damaged one must not survive.
-    for (const auto& property : numeric)
-        if (state.hasProperty (property))
-        {
-            const double value = numberOr (state[property], NAN);
-            if (std::isfinite (value) && std::abs (value) < 1.0e6)
-                state.setProperty (property, value, nullptr);
-            else
-                state.removeProperty (property, nullptr);
-        }
+    const auto keepNumber = [&state] (const juce::Identifier& property, bool integer) {
+        if (! state.hasProperty (property))
+            return;
+        const double value = numberOr (state[property], NAN);
+        if (! std::isfinite (value) || std::abs (value) > 1.0e6)
+            state.removeProperty (property, nullptr);
+        else if (integer)
+            state.setProperty (property, juce::roundToInt (value), nullptr);
+        else
+            state.setProperty (property, value, nullptr);
+    };
+    for (const auto& property : { StateProps::appliedSource, StateProps::appliedNuance, StateProps::appliedCharacter })
+        keepNumber (property, true);
+    keepNumber (StateProps::targetDb, false);
+    for (const auto& entry : baseSettingsTable())
+        keepNumber (entry.property, false);
+}
+
+std::unique_ptr<juce::XmlElement> readStateXml (const void* data, int sizeInBytes)
+{
+    constexpr uint32_t magic = 0x21324356;
+    if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != magic)
+        return nullptr;
+    const auto length = juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
+    if (length == 0 || length > static_cast<uint32_t> (sizeInBytes - 8))
+        return nullptr;
+
+    // juce::String assumes valid UTF-8; a damaged byte would otherwise let text functions read past
+    // the end of a string.
+    const auto* text = static_cast<const char*> (data) + 8;
+    if (! juce::CharPointer_UTF8::isValidString (text, static_cast<int> (length)))
+        return nullptr;
+
+    juce::XmlDocument document (juce::String::fromUTF8 (text, static_cast<int> (length)));
+    auto xml = document.getDocumentElement();
+    if (xml == nullptr || document.getLastParseError().isNotEmpty())
+        return nullptr;
+    return xml;
 }
 
 juce::String writeDriveEqText (const LearnedProfile::DriveCompensation& table)

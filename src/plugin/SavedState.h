@@ -58,6 +58,10 @@ void captureBaseSettings (juce::ValueTree& state, const std::function<double (co
 // are not finite numbers, so a damaged block can never drive the engine with nonsense.
 void sanitiseStoredValues (juce::ValueTree& state, const juce::AudioProcessorValueTreeState& apvts);
 
+// The XML of a state block written by copyXmlToBinary; null for anything truncated, mislabelled or
+// not well-formed, so a damaged block is refused whole instead of being applied in part.
+std::unique_ptr<juce::XmlElement> readStateXml (const void* data, int sizeInBytes);
+
 // Drive compensation table text: "0=a,b,c,d 1=… 2=… 3=…" for drive 10, 25, 50 and 100 %.
 juce::String writeDriveEqText (const LearnedProfile::DriveCompensation& table);
 LearnedProfile::DriveCompensation readDriveEqText (const juce::String& text);

@@ -38,6 +38,12 @@ void setParameter (TQ4AudioProcessor& p, const char* id, float v)
     parameter->setValueNotifyingHost (parameter->convertTo0to1 (v));
 }
 
+juce::String xmlText (const juce::MemoryBlock& block)
+{
+    auto xml = juce::AudioProcessor::getXmlFromBinary (block.getData(), static_cast<int> (block.getSize()));
+    return xml != nullptr ? xml->toString() : juce::String ("(none)");
+}
+
 juce::String histogramText() { return "58:0.25:3.100 60:0.5:3.000 62:0.25:2.900"; }
 
 juce::String curveText()
@@ -258,10 +264,13 @@ TEST (SavedState, UnreadableOrForeignBlocksChangeNothing)
     juce::MemoryBlock truncated (valid.getData(), valid.getSize() / 2);
     juce::MemoryBlock garbage ("hello world, definitely not a state", 35);
     juce::MemoryBlock lengthLies (valid);
-    static_cast<uint8_t*> (lengthLies.getData())[4] = 0xff;
+    static_cast<uint8_t*> (lengthLies.getData())[5] ^= 0x40; // claims more text than the block holds
+    juce::MemoryBlock unclosed = blockFromXml ("<PARAMETERS><PARAM id=\"threshold\" value=\"-3\"/></PARAMETERS>");
+    unclosed.setSize (unclosed.getSize() - 15);
+    static_cast<uint32_t*> (unclosed.getData())[1] = static_cast<uint32_t> (unclosed.getSize() - 8);
 
-    for (const auto& block : { truncated, garbage, lengthLies, blockFromXml ("<SOMETHINGELSE threshold=\"-3\"/>"),
-                               juce::MemoryBlock() })
+    for (const auto& block : { truncated, garbage, lengthLies, unclosed,
+                               blockFromXml ("<SOMETHINGELSE threshold=\"-3\"/>"), juce::MemoryBlock() })
     {
         restore (p, block);
         EXPECT_EQ (save (p), before);
@@ -325,6 +334,7 @@ TEST (SavedState, SurvivesThousandsOfMutatedAndTruncatedStates)
         const auto saved = save (p);
         TQ4AudioProcessor copy;
         restore (copy, saved);
-        ASSERT_EQ (save (copy), saved) << "round " << round;
+        const auto again = save (copy);
+        ASSERT_EQ (again, saved) << "round " << round << "\n" << xmlText (saved) << "\n" << xmlText (again);
     }
 }
