@@ -1,5 +1,7 @@
 #pragma once
 
+#include "plugin/GestureSink.h"
+
 #include <juce_data_structures/juce_data_structures.h>
 
 #include <deque>
@@ -12,7 +14,7 @@ namespace tq4
 
 // Undo and redo as whole-state snapshots taken before each gesture. A gesture that changes nothing
 // leaves no entry; bypass is never part of an edit. Message thread only.
-class EditHistory
+class EditHistory : public GestureSink
 {
 public:
     static constexpr size_t maxEntries = 100;
@@ -22,9 +24,9 @@ public:
     void syncGeneration();
     juce::ValueTree snapshotState() const;
 
-    void beginGesture();
-    void commitPending();
-    void endGesture();
+    void beginGesture() override;
+    void commitPending() override;
+    void endGesture() override;
     void discardPending();
     void pushUndo (const juce::ValueTree& snapshot);
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugin/EditHistory.h"
+#include "plugin/GestureSink.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -8,39 +8,19 @@ namespace tq4
 {
 
 // Makes every knob drag one history gesture; the slider reports wheel moves, double-click resets and
-// typed values as drags too, so each of them is one gesture as well.
+// typed values as drags too, so each of them is one gesture as well. A null sink records nothing.
 class KnobUndoBridge : public juce::Slider::Listener
 {
 public:
-    explicit KnobUndoBridge (EditHistory& history) : history (history) {}
-    ~KnobUndoBridge() override
-    {
-        if (dragging)
-            history.endGesture();
-    }
+    explicit KnobUndoBridge (GestureSink* sink) : gestures (sink) {}
+    ~KnobUndoBridge() override;
 
-    void sliderValueChanged (juce::Slider*) override
-    {
-        if (dragging)
-            history.commitPending();
-    }
-
-    void sliderDragStarted (juce::Slider*) override
-    {
-        history.beginGesture();
-        dragging = true;
-    }
-
-    void sliderDragEnded (juce::Slider*) override
-    {
-        if (! dragging)
-            return;
-        dragging = false;
-        history.endGesture();
-    }
+    void sliderValueChanged (juce::Slider*) override;
+    void sliderDragStarted (juce::Slider*) override;
+    void sliderDragEnded (juce::Slider*) override;
 
 private:
-    EditHistory& history;
+    GestureSink* gestures;
     bool dragging = false;
 };
 

@@ -3,8 +3,8 @@
 namespace tq4
 {
 
-UserButtonAttachment::UserButtonAttachment (juce::RangedAudioParameter& parameter, juce::Button& b, EditHistory& h)
-    : button (b), history (h), attachment (parameter, [this] (float value) { setButton (value); })
+UserButtonAttachment::UserButtonAttachment (juce::RangedAudioParameter& parameter, juce::Button& b, GestureSink& g)
+    : button (b), gestures (g), attachment (parameter, [this] (float value) { setButton (value); })
 {
     button.addListener (this);
     attachment.sendInitialUpdate();
@@ -22,10 +22,10 @@ void UserButtonAttachment::buttonClicked (juce::Button*)
 {
     if (updating)
         return;
-    history.beginGesture();
+    gestures.beginGesture();
     attachment.setValueAsCompleteGesture (button.getToggleState() ? 1.0f : 0.0f);
-    history.commitPending();
-    history.endGesture();
+    gestures.commitPending();
+    gestures.endGesture();
 }
 
 } // namespace tq4

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugin/EditHistory.h"
+#include "plugin/GestureSink.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -12,7 +12,7 @@ namespace tq4
 class UserButtonAttachment : public juce::Button::Listener
 {
 public:
-    UserButtonAttachment (juce::RangedAudioParameter& parameter, juce::Button& button, EditHistory& history);
+    UserButtonAttachment (juce::RangedAudioParameter& parameter, juce::Button& button, GestureSink& gestures);
     ~UserButtonAttachment() override;
 
     void buttonClicked (juce::Button*) override;
@@ -22,7 +22,7 @@ private:
     void setButton (float value);
 
     juce::Button& button;
-    EditHistory& history;
+    GestureSink& gestures;
     juce::ParameterAttachment attachment;
     bool updating = false;
 };

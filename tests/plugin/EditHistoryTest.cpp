@@ -128,7 +128,7 @@ TEST (EditHistory, KnobDragIsOneGestureWithAtMostOneEntry)
     TQ4AudioProcessor p;
     juce::Slider slider;
     slider.setRange (-60.0, 0.0);
-    tq4::KnobUndoBridge bridge (p.history);
+    tq4::KnobUndoBridge bridge (&p.history);
     slider.addListener (&bridge);
 
     bridge.sliderDragStarted (&slider);
