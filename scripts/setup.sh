@@ -10,6 +10,7 @@ packages=(
     libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -27,6 +27,34 @@ double numberOr (const juce::var& v, double fallback)
         value = static_cast<double> (v);
     return std::isfinite (value) ? value : fallback;
 }
+// ValueTree counts "-09.0" and -9.0 as equal and would keep the text; replacing it makes the stored
+// form canonical, so a restored state saves back exactly as it was read.
+void storeNumber (juce::ValueTree& tree, const juce::Identifier& property, const juce::var& value)
+{
+    const auto& existing = tree[property];
+    if (existing.isDouble() == value.isDouble() && existing.isInt() == value.isInt() && existing == value)
+        return;
+    tree.removeProperty (property, nullptr);
+    tree.setProperty (property, value, nullptr);
+}
+
+// XML forbids repeating an attribute; the framework's parser lets it through and the value tree
+// would then hold the property twice.
+bool hasRepeatedAttributes (const juce::XmlElement& element)
+{
+    juce::StringArray names;
+    for (int i = 0; i < element.getNumAttributes(); ++i)
+    {
+        if (names.contains (element.getAttributeName (i)))
+            return true;
+        names.add (element.getAttributeName (i));
+    }
+    for (const auto* child : element.getChildIterator())
+        if (hasRepeatedAttributes (*child))
+            return true;
+    return false;
+}
+
 } // namespace
 
 const std::array<BaseSetting, 11>& baseSettingsTable()
@@ -126,7 +154,7 @@ void sanitiseStoredValues (juce::ValueTree& state, const juce::AudioProcessorVal
         const double stored = numberOr (child[valueProperty], range.convertFrom0to1 (parameter->getDefaultValue()));
         const double value = range.snapToLegalValue (static_cast<float> (
             juce::jlimit (static_cast<double> (range.start), static_cast<double> (range.end), stored)));
-        child.setProperty (valueProperty, value, nullptr);
+        storeNumber (child, valueProperty, value);
     }
 
     // A missing property is filled in again by the migration; a damaged one must not survive.
@@ -137,9 +165,9 @@ void sanitiseStoredValues (juce::ValueTree& state, const juce::AudioProcessorVal
         if (! std::isfinite (value) || std::abs (value) > 1.0e6)
             state.removeProperty (property, nullptr);
         else if (integer)
-            state.setProperty (property, juce::roundToInt (value), nullptr);
+            storeNumber (state, property, juce::roundToInt (value));
         else
-            state.setProperty (property, value, nullptr);
+            storeNumber (state, property, value);
     };
     for (const auto& property : { StateProps::appliedSource, StateProps::appliedNuance, StateProps::appliedCharacter })
         keepNumber (property, true);
@@ -165,7 +193,7 @@ std::unique_ptr<juce::XmlElement> readStateXml (const void* data, int sizeInByte
 
     juce::XmlDocument document (juce::String::fromUTF8 (text, static_cast<int> (length)));
     auto xml = document.getDocumentElement();
-    if (xml == nullptr || document.getLastParseError().isNotEmpty())
+    if (xml == nullptr || document.getLastParseError().isNotEmpty() || hasRepeatedAttributes (*xml))
         return nullptr;
     return xml;
 }

@@ -1,4 +1,5 @@
 #include "plugin/PluginProcessor.h"
+#include "support/StateCompare.h"
 
 #include <gtest/gtest.h>
 
@@ -134,7 +135,7 @@ TEST (SavedState, RoundTripRestoresParametersAndTheLearnedProfile)
     EXPECT_EQ (save (p), save (p));
     TQ4AudioProcessor again;
     restore (again, save (p));
-    EXPECT_EQ (save (again), save (p));
+    EXPECT_TRUE (tq4test::sameSavedState (save (again), save (p)));
 }
 
 TEST (SavedState, MigrationFillsBaseAndAppliedValuesFromTheStoredParameters)
@@ -269,7 +270,8 @@ TEST (SavedState, UnreadableOrForeignBlocksChangeNothing)
     unclosed.setSize (unclosed.getSize() - 15);
     static_cast<uint32_t*> (unclosed.getData())[1] = static_cast<uint32_t> (unclosed.getSize() - 8);
 
-    for (const auto& block : { truncated, garbage, lengthLies, unclosed,
+    const auto repeated = blockFromXml ("<PARAMETERS tq4BaseMix=\"50\" tq4BaseMix=\"20\"><PARAM id=\"mix\" value=\"5\"/></PARAMETERS>");
+    for (const auto& block : { truncated, garbage, lengthLies, unclosed, repeated,
                                blockFromXml ("<SOMETHINGELSE threshold=\"-3\"/>"), juce::MemoryBlock() })
     {
         restore (p, block);
@@ -335,6 +337,6 @@ TEST (SavedState, SurvivesThousandsOfMutatedAndTruncatedStates)
         TQ4AudioProcessor copy;
         restore (copy, saved);
         const auto again = save (copy);
-        ASSERT_EQ (again, saved) << "round " << round << "\n" << xmlText (saved) << "\n" << xmlText (again);
+        ASSERT_TRUE (tq4test::sameSavedState (again, saved)) << "round " << round << "\n" << xmlText (saved) << "\n" << xmlText (again);
     }
 }
