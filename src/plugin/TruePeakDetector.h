@@ -16,14 +16,14 @@ public:
     // Feeds one sample and returns the largest magnitude among it and its interpolated neighbours.
     float push (float x) noexcept;
 
-    // Largest value of `push` over a block.
+    // The largest value `push` would return over a block, computed a chunk at a time so the
+    // polyphase filters vectorise across samples.
     float processBlock (const float* samples, int n) noexcept;
 
 private:
     float branch[phases][taps];
-    // Each sample is stored twice so the newest twelve are always contiguous, newest first.
-    float history[2 * taps] = {};
-    int position = 0;
+    // The last twelve samples, oldest first.
+    float history[taps] = {};
 };
 
 } // namespace tq4
