@@ -1,8 +1,12 @@
-// The engine alone at 48 kHz stereo: per character, with and without Auto Makeup, compressing loud noise.
+// The engine alone at 48 kHz stereo: per character, with and without Auto Makeup, compressing loud noise;
+// and with the drive on at 50 % for each drive type.
 #include "dsp/CompressorEngine.h"
 
 #include <benchmark/benchmark.h>
 #include <juce_audio_basics/juce_audio_basics.h>
+
+#include <algorithm>
+#include <cstdint>
 
 namespace
 {
@@ -17,6 +21,10 @@ void engineBlock(benchmark::State& state)
     settings.autoMakeup = state.range(2) != 0;
     settings.thresholdDb = -30.0f;
     settings.ratio = 4.0f;
+    // -1 leaves the drive off.
+    settings.driveOn = state.range(3) >= 0;
+    settings.drivePercent = 50.0f;
+    settings.driveType = static_cast<int32_t>(std::max<int64_t>(state.range(3), 0));
 
     tq4::CompressorEngine engine;
     engine.prepare(benchRate, 2);
@@ -54,11 +62,13 @@ void engineBlock(benchmark::State& state)
 
 void engineArguments(benchmark::internal::Benchmark* b)
 {
-    b->ArgNames({"block", "character", "autoMakeup"});
+    b->ArgNames({"block", "character", "autoMakeup", "driveType"});
     for (const int character : {1, 2, 3})
         for (const int autoMakeup : {1, 0})
             for (const int blockSize : {64, 512, 4096})
-                b->Args({blockSize, character, autoMakeup});
+                b->Args({blockSize, character, autoMakeup, -1});
+    for (const int driveType : {0, 1, 2, 3})
+        b->Args({512, 3, 1, driveType});
 }
 
 } // namespace

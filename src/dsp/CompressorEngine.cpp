@@ -83,10 +83,16 @@ bool CompressorEngine::prepare(double newSampleRate, int newNumChannels)
     // One-pole high-pass at 5 Hz.
     fetDcCoefficient = 1.0f - 31.415928f / static_cast<float>(sampleRate);
 
-    // Without a drive stage nothing in the path is late.
-    latencySamples = 0;
+    driveMids.setSize(2, maxBlockSize);
+    driveStages[0].prepare(sampleRate);
+    driveStages[1].prepare(sampleRate, &driveStages[0]);
+
+    // Everything else waits for the oversampled mid.
+    latencySamples = driveStages[0].latency();
     driveCrossfadeStart = latencySamples + 16;
     driveCrossfadeLength = std::max(1, static_cast<int>(std::lround(0.02 * sampleRate)));
+    sideEnvelopeCoefficient = static_cast<float>(1.0 - std::exp(-1.0 / (0.002 * sampleRate)));
+    sideHoldDecay = static_cast<float>(std::exp(-1.0 / (0.5 * sampleRate)));
 
     wetDelay.prepare(processedChannels, latencySamples);
     dryDelay.prepare(channels, latencySamples);
@@ -127,6 +133,9 @@ void CompressorEngine::reset()
     makeupTrack.clear();
     detectorInput.clear();
     blockGains.clear();
+    driveMids.clear();
+    for (auto& stage : driveStages)
+        stage.reset();
 
     smoothed.outputGain.setCurrentAndTargetValue(1.0f);
     smoothed.makeupGain.setCurrentAndTargetValue(1.0f);
@@ -146,6 +155,9 @@ void CompressorEngine::reset()
     driveRampEnd = 0.0f;
     lastNonZeroDriveAmount = 0.0f;
     driveVoicingAmount = 0.0f;
+    sideDryEnvelope = 0.0f;
+    sideWetEnvelope = 0.0f;
+    sideHold = 0.0f;
 
     smoothersInitialised = false;
 }
@@ -158,6 +170,11 @@ void CompressorEngine::setProcessTarget(float target)
 int CompressorEngine::getLatencySamples() const noexcept
 {
     return latencySamples;
+}
+
+const DriveStage& CompressorEngine::activeDriveStage() const noexcept
+{
+    return driveStages[activeDriveSlot];
 }
 
 void CompressorEngine::process(juce::AudioBuffer<float>& buffer, int channelCount,
@@ -289,6 +306,10 @@ void CompressorEngine::updateDriveSettings(const EngineSettings& settings, const
 
 void CompressorEngine::beginDriveTypeChange(int type)
 {
+    // The incoming slot starts from where the outgoing one is, so the blend has nothing to settle.
+    DriveStage& idle = driveStages[1 - activeDriveSlot];
+    idle.reset();
+    idle.copyRunningStateFrom(driveStages[activeDriveSlot]);
     pendingDriveType = type;
     driveCrossfadePosition = 0;
     driveCrossfading = true;
@@ -326,6 +347,10 @@ void CompressorEngine::advanceDriveRamp(int n)
     {
         driveVoicingAmount = 0.0f;
     }
+
+    driveStages[activeDriveSlot].setVoicing(currentDriveType, driveVoicingAmount);
+    if (driveCrossfading)
+        driveStages[1 - activeDriveSlot].setVoicing(pendingDriveType, driveVoicingAmount);
 }
 
 void CompressorEngine::setOutputTargets(const EngineSettings& settings, bool snapToTargets)
@@ -541,9 +566,31 @@ void CompressorEngine::applyFetColour(const float* const* inputs, float* const* 
         run(std::integral_constant<std::size_t, 1>{});
 }
 
-void CompressorEngine::runDriveStage(int, int)
+void CompressorEngine::runDriveStage(int n, int channels)
 {
-    // No drive stage is fitted yet: the wet channels go to the alignment as they are.
+    float* wet0 = wetBuffer.getWritePointer(0);
+    float* mid = driveMids.getWritePointer(0);
+
+    if (channels > 1)
+    {
+        float* wet1 = wetBuffer.getWritePointer(1);
+        for (int i = 0; i < n; ++i)
+        {
+            const float l = wet0[i];
+            const float r = wet1[i];
+            wet0[i] = (l + r) * 0.5f;
+            wet1[i] = (l - r) * 0.5f;
+        }
+    }
+    std::copy(wet0, wet0 + n, mid);
+
+    if (driveCrossfading)
+    {
+        float* incoming = driveMids.getWritePointer(1);
+        std::copy(mid, mid + n, incoming);
+        driveStages[1 - activeDriveSlot].process(incoming, n);
+    }
+    driveStages[activeDriveSlot].process(mid, n);
 }
 
 void CompressorEngine::alignLatency(int n, int channels)
@@ -553,9 +600,98 @@ void CompressorEngine::alignLatency(int n, int channels)
     makeupDelay.process(makeupTrack, 1, n);
 }
 
+bool CompressorEngine::computeDriveAdd(int n)
+{
+    // Without an amount at either end of the ramp the drive adds exactly nothing this block.
+    if (driveRampStart == 0.0f && driveRampEnd == 0.0f)
+    {
+        if (smoothed.driveOn.isSmoothing())
+            for (int k = 0; k < n; ++k)
+                smoothed.driveOn.getNextValue();
+        return false;
+    }
+
+    float* add = driveMids.getWritePointer(0);
+    const float* incoming = driveMids.getReadPointer(1);
+    const float rampStart = driveRampStart;
+    const float rampStep = (driveRampEnd - driveRampStart) / static_cast<float>(n);
+    // The blend weight of sample k is (k - blendOrigin) / length, counted from the switch.
+    const int blendOrigin = driveCrossfadeStart - driveCrossfadePosition - 1;
+    const auto blendLength = static_cast<float>(driveCrossfadeLength);
+
+    for (int k = 0; k < n; ++k)
+    {
+        float d = add[k];
+        if (driveCrossfading && k > blendOrigin)
+            d += (incoming[k] - d) * std::min(static_cast<float>(k - blendOrigin) / blendLength, 1.0f);
+        const float amount = rampStart + static_cast<float>(k + 1) * rampStep;
+        add[k] = d * amount * smoothed.driveOn.getNextValue();
+    }
+    return true;
+}
+
+void CompressorEngine::addDriveToWet(int n, int channels, bool driveAdds)
+{
+    float* mid = wetBuffer.getWritePointer(0);
+    const float* add = driveMids.getReadPointer(0);
+
+    if (channels < 2)
+    {
+        if (driveAdds)
+            for (int k = 0; k < n; ++k)
+                mid[k] += add[k];
+        return;
+    }
+
+    float* side = wetBuffer.getWritePointer(1);
+    const float coefficient = sideEnvelopeCoefficient;
+    const float decay = sideHoldDecay;
+    float dryEnvelope = sideDryEnvelope;
+    float wetEnvelope = sideWetEnvelope;
+    float hold = sideHold;
+
+    if (!driveAdds && dryEnvelope == wetEnvelope)
+    {
+        // Both envelopes follow the same mid, so the side scale is exactly 1: only decode.
+        for (int k = 0; k < n; ++k)
+        {
+            const float m = mid[k];
+            const float s = side[k];
+            dryEnvelope += (std::abs(m) - dryEnvelope) * coefficient;
+            hold = std::max(hold * decay, dryEnvelope);
+            mid[k] = m + s;
+            side[k] = m - s;
+        }
+        wetEnvelope = dryEnvelope;
+    }
+    else
+    {
+        for (int k = 0; k < n; ++k)
+        {
+            const float m = mid[k];
+            const float s = side[k];
+            const float driven = driveAdds ? m + add[k] : m;
+            dryEnvelope += (std::abs(m) - dryEnvelope) * coefficient;
+            wetEnvelope += (std::abs(driven) - wetEnvelope) * coefficient;
+            hold = std::max(hold * decay, dryEnvelope);
+            // The floor keeps the scale finite where the mid falls silent under a live side.
+            const float floor = std::max(1.0e-7f, 0.003f * hold);
+            const float scaled = s * ((wetEnvelope + floor) / (dryEnvelope + floor));
+            mid[k] = driven + scaled;
+            side[k] = driven - scaled;
+        }
+    }
+
+    sideDryEnvelope = dryEnvelope;
+    sideWetEnvelope = wetEnvelope;
+    sideHold = hold;
+}
+
 void CompressorEngine::buildOutput(juce::AudioBuffer<float>& buffer, int offset, int n, int channels)
 {
     const int processed = std::min(channels, 2);
+    addDriveToWet(n, processed, computeDriveAdd(n));
+
     const int dryChannels = std::min(channels, numChannels);
     const float* makeup = makeupTrack.getReadPointer(0);
     const float* wet[2] = {wetBuffer.getReadPointer(0), wetBuffer.getReadPointer(1)};
@@ -572,13 +708,11 @@ void CompressorEngine::buildOutput(juce::AudioBuffer<float>& buffer, int offset,
     const float steadyComp =
         juce::Decibels::decibelsToGain(smoothed.driveCompDb.getCurrentValue(), silenceDb);
     const bool ramping = compRamping || smoothed.mix.isSmoothing() || smoothed.outputGain.isSmoothing() ||
-                         smoothed.processAmount.isSmoothing() || smoothed.driveOn.isSmoothing();
+                         smoothed.processAmount.isSmoothing();
     const auto nextControls = [this, compRamping, steadyComp]
     {
         Controls c{smoothed.mix.getNextValue(), smoothed.outputGain.getNextValue(),
                    smoothed.processAmount.getNextValue(), steadyComp};
-        // Keeps the drive's on/off fade in time even while no stage adds to the mid.
-        smoothed.driveOn.getNextValue();
         if (compRamping)
             c.comp = juce::Decibels::decibelsToGain(smoothed.driveCompDb.getNextValue(), silenceDb);
         return c;

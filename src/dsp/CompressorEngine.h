@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dsp/CharacterVoicing.h"
+#include "dsp/DriveStage.h"
 #include "dsp/EngineSettings.h"
 #include "dsp/SampleDelay.h"
 
@@ -29,7 +30,12 @@ public:
     // In place. numChannels carry signal; the detector reads all of them, only the first two change.
     void process(juce::AudioBuffer<float>& buffer, int numChannels, const EngineSettings& settings);
 
+    // The drive stage's latency L, the same for every drive type; fixed for a sample rate.
     int getLatencySamples() const noexcept;
+
+    // The slot whose drive is heard (the one being faded out while a type change crossfades).
+    const DriveStage& activeDriveStage() const noexcept;
+    bool isDriveCrossfading() const noexcept { return driveCrossfading; }
 
     // Largest gain reduction of the last block, 0 while the output is (mostly) dry.
     float gainReductionMeterDb = 0.0f;
@@ -66,6 +72,8 @@ private:
     void applyFetColour(const float* const* inputs, float* const* wets, int channels, int n);
     void runDriveStage(int n, int channels);
     void alignLatency(int n, int channels);
+    bool computeDriveAdd(int n);
+    void addDriveToWet(int n, int channels, bool driveAdds);
     void buildOutput(juce::AudioBuffer<float>& buffer, int offset, int n, int channels);
     void advanceDriveCrossfade(int n);
 
@@ -81,6 +89,9 @@ private:
     juce::AudioBuffer<float> makeupTrack;
     juce::AudioBuffer<float> detectorInput; // linked level of every sample of the slice
     juce::AudioBuffer<float> blockGains;    // gain and colouring depth of every sample (channels 0 and 1)
+    // Mono mid copies: 0 for the active drive slot, 1 for the idle one while a type change fades in.
+    // After the stages ran they hold their outputs, then channel 0 the drive added to each sample.
+    juce::AudioBuffer<float> driveMids;
 
     SampleDelay wetDelay;
     SampleDelay dryDelay;
@@ -107,6 +118,8 @@ private:
     Smoothers smoothed;
     bool smoothersInitialised = false;
 
+    DriveStage driveStages[2];
+
     // Drive bookkeeping that lives on the engine's side of the drive stage.
     float driveTargetAmount = 0.0f; // this block's unsmoothed amount, 0..1
     int currentDriveType = -1;      // -1 until the first block names one
@@ -120,6 +133,13 @@ private:
     float driveRampEnd = 0.0f;    // amount at the end of this block
     float lastNonZeroDriveAmount = 0.0f;
     float driveVoicingAmount = 0.0f; // what the drive stages are voiced for this block
+
+    // The side follows the mid's change of level, so that the drive does not narrow the image.
+    float sideDryEnvelope = 0.0f;
+    float sideWetEnvelope = 0.0f;
+    float sideHold = 0.0f;
+    float sideEnvelopeCoefficient = 1.0f; // 2 ms
+    float sideHoldDecay = 0.0f;           // 500 ms
 };
 
 } // namespace tq4
