@@ -2,6 +2,7 @@
 
 #include "adapt/SourceCatalogue.h"
 #include "net/LiveInstances.h"
+#include "ui/TQ4AudioProcessorEditor.h"
 
 #include <cmath>
 #include <cstring>
@@ -403,7 +404,7 @@ void TQ4AudioProcessor::accumulateHistory (float inPeak, float outPeak, float ga
 
 juce::AudioProcessorEditor* TQ4AudioProcessor::createEditor()
 {
-    return new juce::GenericAudioProcessorEditor (*this);
+    return new TQ4AudioProcessorEditor (*this);
 }
 
 double TQ4AudioProcessor::currentParameterValue (const juce::String& parameterId) const

@@ -129,6 +129,8 @@ public:
     // Editor side: history points, newest at historyWriteIndex - 1.
     HistoryPoint historyPoint (int index) const noexcept;
     int historyWriteIndexNow() const noexcept { return historyWriteIndex.load (std::memory_order_acquire); }
+    // A host reset not yet written into the history as a gap, in getMillisecondCounterHiRes(); -1 when none.
+    double pendingResetTimeMsNow() const noexcept { return pendingResetTimeMs.load (std::memory_order_relaxed); }
 
     // Declared before apvts: the `nuance` texts capture it.
     std::shared_ptr<std::atomic<int>> sharedSourceIndex;
