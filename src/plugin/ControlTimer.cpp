@@ -8,22 +8,22 @@ void TQ4AudioProcessor::timerCallback()
     const bool requested = learnRequested.load();
 
     // A restored state may no longer hold the learn a running analysis belongs to.
-    stateRestored.exchange (false);
+    stateRestored.exchange(false);
 
     const int depth = gestureDepth;
     const bool reconciled =
-        depth <= 0 && ! requested && ! learnRunning && apvts.getParameter (tq4::ParamIds::source) != nullptr;
+        depth <= 0 && !requested && !learnRunning && apvts.getParameter(tq4::ParamIds::source) != nullptr;
     if (reconciled)
         reconcileSource();
     refreshTargetState();
 
-    if (! requested)
+    if (!requested)
     {
         if (learnRunning)
             cancelLearn();
         return;
     }
-    if (! learnRunning)
+    if (!learnRunning)
     {
         startLearn();
         return;
@@ -67,21 +67,22 @@ void TQ4AudioProcessor::startLearn()
 void TQ4AudioProcessor::drainLearn()
 {
     const bool stereo = captureLeft.size() == captureMono.size() && captureRight.size() == captureMono.size();
-    const auto analyse = [&] (int start, int count) {
+    const auto analyse = [&](int start, int count)
+    {
         if (count <= 0)
             return;
-        const auto offset = static_cast<size_t> (start);
-        analyser.analyseSamples (captureMono.data() + offset, stereo ? captureLeft.data() + offset : nullptr,
-                                 stereo ? captureRight.data() + offset : nullptr, count);
+        const auto offset = static_cast<size_t>(start);
+        analyser.analyseSamples(captureMono.data() + offset, stereo ? captureLeft.data() + offset : nullptr,
+                                stereo ? captureRight.data() + offset : nullptr, count);
     };
 
     for (;;)
     {
-        const auto scope = captureFifo.read (captureFifo.getNumReady());
+        const auto scope = captureFifo.read(captureFifo.getNumReady());
         if (scope.blockSize1 + scope.blockSize2 == 0)
             break;
-        analyse (scope.startIndex1, scope.blockSize1);
-        analyse (scope.startIndex2, scope.blockSize2);
+        analyse(scope.startIndex1, scope.blockSize1);
+        analyse(scope.startIndex2, scope.blockSize2);
     }
     publishLearnProgress();
 }
@@ -100,34 +101,35 @@ void TQ4AudioProcessor::finishLearn()
     learnedStats = analyser.computeLearnStats();
     const auto before = history.snapshotState();
 
-    const auto rounded = [this] (const char* id) { return juce::roundToInt (apvts.getRawParameterValue (id)->load()); };
-    const int source = rounded (tq4::ParamIds::source);
-    const int detail = rounded (tq4::ParamIds::nuance);
-    const int character = rounded (tq4::ParamIds::character);
+    const auto rounded = [this](const char* id)
+    { return juce::roundToInt(apvts.getRawParameterValue(id)->load()); };
+    const int source = rounded(tq4::ParamIds::source);
+    const int detail = rounded(tq4::ParamIds::nuance);
+    const int character = rounded(tq4::ParamIds::character);
     auto captures = analyser.takeCaptures();
-    juce::ignoreUnused (captures);
+    juce::ignoreUnused(captures);
 
-    learnedSolution = tq4::solveLearnRounded (learnedStats, source, detail, character);
+    learnedSolution = tq4::solveLearnRounded(learnedStats, source, detail, character);
     if (learnedSolution.valid)
     {
-        const int baseCharacter =
-            character == 0 ? learnedSolution.character : tq4::solveLearn (learnedStats, source, detail, 0).character;
+        const int baseCharacter = character == 0 ? learnedSolution.character
+                                                 : tq4::solveLearn(learnedStats, source, detail, 0).character;
 
         bool written = false;
         {
-            const juce::ScopedLock lock (stateLock);
-            written = writeLearnState (source, detail, {}, {});
+            const juce::ScopedLock lock(stateLock);
+            written = writeLearnState(source, detail, {}, {});
         }
 
-        if (! written)
+        if (!written)
             learnedSolution = {};
         else
         {
-            history.pushUndo (before);
+            history.pushUndo(before);
             history.discardPending();
-            const juce::ScopedLock lock (stateLock);
+            const juce::ScopedLock lock(stateLock);
             if (stateGeneration.load() == learnStartGeneration)
-                applyLearnSolution (learnedSolution, false, baseCharacter);
+                applyLearnSolution(learnedSolution, false, baseCharacter);
         }
     }
 
@@ -135,36 +137,37 @@ void TQ4AudioProcessor::finishLearn()
     resetLearnProgress();
 }
 
-bool TQ4AudioProcessor::writeLearnState (int source, int detail, const juce::String& makeupHistogram,
-                                         const juce::String& makeupCurve)
+bool TQ4AudioProcessor::writeLearnState(int source, int detail, const juce::String& makeupHistogram,
+                                        const juce::String& makeupCurve)
 {
     using namespace tq4::StateProps;
-    const juce::ScopedLock lock (stateLock);
+    const juce::ScopedLock lock(stateLock);
     if (learnStartGeneration != stateGeneration.load())
         return false;
 
     auto& state = apvts.state;
-    tq4::writeLearnStats (state, learnedStats);
-    state.setProperty (appliedSource, source, nullptr);
-    state.setProperty (appliedNuance, detail, nullptr);
+    tq4::writeLearnStats(state, learnedStats);
+    state.setProperty(appliedSource, source, nullptr);
+    state.setProperty(appliedNuance, detail, nullptr);
 
-    const int previousId = static_cast<int> (state.getProperty (learnId, 0));
+    const int previousId = static_cast<int>(state.getProperty(learnId, 0));
     int id = previousId;
     while (id == previousId)
-        id = juce::Random::getSystemRandom().nextInt (juce::Range<int> (1, 2147483647));
-    state.setProperty (learnId, id, nullptr);
+        id = juce::Random::getSystemRandom().nextInt(juce::Range<int>(1, 2147483647));
+    state.setProperty(learnId, id, nullptr);
 
-    setTargetDb (tq4::sourceProfile (source, detail).defaultTargetDb);
+    setTargetDb(tq4::sourceProfile(source, detail).defaultTargetDb);
     ++learnRevision;
 
-    for (const auto& [property, text] : { std::pair { learnMkHist, makeupHistogram }, std::pair { learnMkCurve, makeupCurve } })
+    for (const auto& [property, text] :
+         {std::pair{learnMkHist, makeupHistogram}, std::pair{learnMkCurve, makeupCurve}})
     {
         if (text.isEmpty())
-            state.removeProperty (property, nullptr);
+            state.removeProperty(property, nullptr);
         else
-            state.setProperty (property, text, nullptr);
+            state.setProperty(property, text, nullptr);
     }
-    state.removeProperty (learnDriveEq, nullptr);
+    state.removeProperty(learnDriveEq, nullptr);
     publishProfile();
     return true;
 }

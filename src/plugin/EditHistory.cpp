@@ -9,17 +9,18 @@ namespace tq4
 
 namespace
 {
-const juce::Identifier valueProperty { "value" };
+const juce::Identifier valueProperty{"value"};
 
-void setBypassValue (juce::ValueTree& tree, double value)
+void setBypassValue(juce::ValueTree& tree, double value)
 {
-    auto child = findParamChild (tree, ParamIds::bypass);
+    auto child = findParamChild(tree, ParamIds::bypass);
     if (child.isValid())
-        child.setProperty (valueProperty, value, nullptr);
+        child.setProperty(valueProperty, value, nullptr);
 }
 } // namespace
 
-EditHistory::EditHistory (TQ4AudioProcessor& owner) : processor (owner), knownGeneration (owner.stateGeneration.load())
+EditHistory::EditHistory(TQ4AudioProcessor& owner)
+    : processor(owner), knownGeneration(owner.stateGeneration.load())
 {
 }
 
@@ -37,9 +38,9 @@ void EditHistory::syncGeneration()
 
 juce::ValueTree EditHistory::snapshotState() const
 {
-    const juce::ScopedLock lock (processor.stateLock);
+    const juce::ScopedLock lock(processor.stateLock);
     auto copy = processor.apvts.copyState();
-    setBypassValue (copy, 0.0);
+    setBypassValue(copy, 0.0);
     return copy;
 }
 
@@ -48,7 +49,7 @@ void EditHistory::beginGesture()
     if (processor.gestureDepth++ == 0)
     {
         syncGeneration();
-        if (! pendingValid)
+        if (!pendingValid)
         {
             pendingSnapshot = snapshotState();
             pendingValid = true;
@@ -56,30 +57,31 @@ void EditHistory::beginGesture()
     }
 }
 
-bool EditHistory::differsFromPresent (const juce::ValueTree& snapshot) const
+bool EditHistory::differsFromPresent(const juce::ValueTree& snapshot) const
 {
     for (const auto& child : snapshot)
     {
         const auto id = child["id"].toString();
         if (id == ParamIds::bypass)
             continue;
-        auto* parameter = processor.apvts.getParameter (id);
+        auto* parameter = processor.apvts.getParameter(id);
         if (parameter == nullptr)
             continue;
         const auto& range = parameter->getNormalisableRange();
-        const float stored = range.convertTo0to1 (range.snapToLegalValue (static_cast<float> (child[valueProperty])));
-        if (std::abs (stored - parameter->getValue()) > 1.0e-6f)
+        const float stored =
+            range.convertTo0to1(range.snapToLegalValue(static_cast<float>(child[valueProperty])));
+        if (std::abs(stored - parameter->getValue()) > 1.0e-6f)
             return true;
     }
-    const juce::ScopedLock lock (processor.stateLock);
+    const juce::ScopedLock lock(processor.stateLock);
     return snapshot[StateProps::targetDb] != processor.apvts.state[StateProps::targetDb];
 }
 
 void EditHistory::commitPending()
 {
-    if (! pendingValid || ! differsFromPresent (pendingSnapshot))
+    if (!pendingValid || !differsFromPresent(pendingSnapshot))
         return;
-    pushUndo (pendingSnapshot);
+    pushUndo(pendingSnapshot);
     pendingSnapshot = {};
     pendingValid = false;
 }
@@ -97,29 +99,29 @@ void EditHistory::discardPending()
     pendingValid = false;
 }
 
-void EditHistory::append (std::deque<juce::ValueTree>& stack, const juce::ValueTree& snapshot)
+void EditHistory::append(std::deque<juce::ValueTree>& stack, const juce::ValueTree& snapshot)
 {
-    stack.push_back (snapshot);
+    stack.push_back(snapshot);
     while (stack.size() > maxEntries)
         stack.pop_front();
 }
 
-void EditHistory::pushUndo (const juce::ValueTree& snapshot)
+void EditHistory::pushUndo(const juce::ValueTree& snapshot)
 {
     redoStack.clear();
-    append (undoStack, snapshot);
+    append(undoStack, snapshot);
 }
 
 bool EditHistory::editsAllowed() const
 {
     const bool requested = processor.learnRequested.load();
-    return ! requested && requested == processor.learnRunning && ! processor.driveEqJobActive.load() &&
+    return !requested && requested == processor.learnRunning && !processor.driveEqJobActive.load() &&
            processor.gestureDepth <= 0;
 }
 
-bool EditHistory::step (std::deque<juce::ValueTree>& from, std::deque<juce::ValueTree>& to)
+bool EditHistory::step(std::deque<juce::ValueTree>& from, std::deque<juce::ValueTree>& to)
 {
-    if (! editsAllowed())
+    if (!editsAllowed())
         return false;
 
     const int generation = processor.stateGeneration.load();
@@ -129,51 +131,57 @@ bool EditHistory::step (std::deque<juce::ValueTree>& from, std::deque<juce::Valu
 
     const auto current = snapshotState();
     juce::ValueTree entry;
-    while (! from.empty())
+    while (!from.empty())
     {
         entry = from.back();
         from.pop_back();
-        if (! (entry == current || entry.isEquivalentTo (current)))
+        if (!(entry == current || entry.isEquivalentTo(current)))
             break;
         entry = {};
     }
-    if (! entry.isValid())
+    if (!entry.isValid())
         return false;
 
-    append (to, current);
-    return restoreSnapshot (entry, generation);
+    append(to, current);
+    return restoreSnapshot(entry, generation);
 }
 
-bool EditHistory::undo() { return step (undoStack, redoStack); }
+bool EditHistory::undo()
+{
+    return step(undoStack, redoStack);
+}
 
-bool EditHistory::redo() { return step (redoStack, undoStack); }
+bool EditHistory::redo()
+{
+    return step(redoStack, undoStack);
+}
 
 bool EditHistory::canUndo()
 {
-    if (! editsAllowed())
+    if (!editsAllowed())
         return false;
     syncGeneration();
-    return ! undoStack.empty();
+    return !undoStack.empty();
 }
 
 bool EditHistory::canRedo()
 {
-    if (! editsAllowed())
+    if (!editsAllowed())
         return false;
     syncGeneration();
-    return ! redoStack.empty();
+    return !redoStack.empty();
 }
 
-bool EditHistory::restoreSnapshot (const juce::ValueTree& snapshot, int expectedGeneration)
+bool EditHistory::restoreSnapshot(const juce::ValueTree& snapshot, int expectedGeneration)
 {
     auto copy = snapshot.createCopy();
-    setBypassValue (copy, processor.apvts.getRawParameterValue (ParamIds::bypass)->load());
+    setBypassValue(copy, processor.apvts.getRawParameterValue(ParamIds::bypass)->load());
 
     {
-        const juce::ScopedLock lock (processor.stateLock);
+        const juce::ScopedLock lock(processor.stateLock);
         if (processor.stateGeneration.load() != expectedGeneration)
             return false;
-        processor.restoreState (copy, false);
+        processor.restoreState(copy, false);
     }
 
     syncGeneration();
@@ -181,22 +189,22 @@ bool EditHistory::restoreSnapshot (const juce::ValueTree& snapshot, int expected
     pendingValid = false;
 
     {
-        const juce::ScopedLock lock (processor.stateLock);
-        readLearnStats (processor.apvts.state, processor.learnedStats, &processor.traceCache);
+        const juce::ScopedLock lock(processor.stateLock);
+        readLearnStats(processor.apvts.state, processor.learnedStats, &processor.traceCache);
     }
     processor.refreshTargetState();
     return true;
 }
 
-void EditHistory::forEachSnapshot (const std::function<void (juce::ValueTree&)>& visit)
+void EditHistory::forEachSnapshot(const std::function<void(juce::ValueTree&)>& visit)
 {
     syncGeneration();
     for (auto& entry : undoStack)
-        visit (entry);
+        visit(entry);
     for (auto& entry : redoStack)
-        visit (entry);
+        visit(entry);
     if (pendingValid)
-        visit (pendingSnapshot);
+        visit(pendingSnapshot);
 }
 
 } // namespace tq4

@@ -19,7 +19,7 @@ class EditHistory : public GestureSink
 public:
     static constexpr size_t maxEntries = 100;
 
-    explicit EditHistory (TQ4AudioProcessor& owner);
+    explicit EditHistory(TQ4AudioProcessor& owner);
 
     void syncGeneration();
     juce::ValueTree snapshotState() const;
@@ -28,17 +28,17 @@ public:
     void commitPending() override;
     void endGesture() override;
     void discardPending();
-    void pushUndo (const juce::ValueTree& snapshot);
+    void pushUndo(const juce::ValueTree& snapshot);
 
     bool undo();
     bool redo();
     bool canUndo();
     bool canRedo();
 
-    bool restoreSnapshot (const juce::ValueTree& snapshot, int expectedGeneration);
+    bool restoreSnapshot(const juce::ValueTree& snapshot, int expectedGeneration);
 
     // Lets a late result (the drive compensation of a learn) reach every snapshot of that learn.
-    void forEachSnapshot (const std::function<void (juce::ValueTree&)>& visit);
+    void forEachSnapshot(const std::function<void(juce::ValueTree&)>& visit);
 
     bool hasPending() const noexcept { return pendingValid; }
     size_t undoCount() const noexcept { return undoStack.size(); }
@@ -46,9 +46,9 @@ public:
 
 private:
     bool editsAllowed() const;
-    bool differsFromPresent (const juce::ValueTree& snapshot) const;
-    bool step (std::deque<juce::ValueTree>& from, std::deque<juce::ValueTree>& to);
-    static void append (std::deque<juce::ValueTree>& stack, const juce::ValueTree& snapshot);
+    bool differsFromPresent(const juce::ValueTree& snapshot) const;
+    bool step(std::deque<juce::ValueTree>& from, std::deque<juce::ValueTree>& to);
+    static void append(std::deque<juce::ValueTree>& stack, const juce::ValueTree& snapshot);
 
     TQ4AudioProcessor& processor;
     std::deque<juce::ValueTree> undoStack, redoStack;

@@ -10,22 +10,22 @@ KnobUndoBridge::~KnobUndoBridge()
         gestures->endGesture();
 }
 
-void KnobUndoBridge::sliderValueChanged (juce::Slider*)
+void KnobUndoBridge::sliderValueChanged(juce::Slider*)
 {
     if (dragging && gestures != nullptr)
         gestures->commitPending();
 }
 
-void KnobUndoBridge::sliderDragStarted (juce::Slider*)
+void KnobUndoBridge::sliderDragStarted(juce::Slider*)
 {
     if (gestures != nullptr)
         gestures->beginGesture();
     dragging = true;
 }
 
-void KnobUndoBridge::sliderDragEnded (juce::Slider*)
+void KnobUndoBridge::sliderDragEnded(juce::Slider*)
 {
-    if (! dragging)
+    if (!dragging)
         return;
     dragging = false;
     if (gestures != nullptr)

@@ -12,12 +12,12 @@ namespace tq4
 class KnobUndoBridge : public juce::Slider::Listener
 {
 public:
-    explicit KnobUndoBridge (GestureSink* sink) : gestures (sink) {}
+    explicit KnobUndoBridge(GestureSink* sink) : gestures(sink) {}
     ~KnobUndoBridge() override;
 
-    void sliderValueChanged (juce::Slider*) override;
-    void sliderDragStarted (juce::Slider*) override;
-    void sliderDragEnded (juce::Slider*) override;
+    void sliderValueChanged(juce::Slider*) override;
+    void sliderDragStarted(juce::Slider*) override;
+    void sliderDragEnded(juce::Slider*) override;
 
 private:
     GestureSink* gestures;

@@ -37,6 +37,6 @@ struct LearnedProfile
     DriveCompensation driveComp;
 };
 
-static_assert (std::is_trivially_copyable_v<LearnedProfile>);
+static_assert(std::is_trivially_copyable_v<LearnedProfile>);
 
 } // namespace tq4

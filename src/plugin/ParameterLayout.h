@@ -55,11 +55,11 @@ const juce::StringArray& parameterIds();
 
 // The `nuance` texts name the details of the source held in sharedSourceIndex, so they keep it alive.
 juce::AudioProcessorValueTreeState::ParameterLayout
-createParameterLayout (std::shared_ptr<std::atomic<int>> sharedSourceIndex);
+createParameterLayout(std::shared_ptr<std::atomic<int>> sharedSourceIndex);
 
 // Value texts, exposed for the editor and the command-line tool.
-juce::String timeText (float ms);
-juce::String kneeText (float percent);
-float kneeFromText (const juce::String& text);
+juce::String timeText(float ms);
+juce::String kneeText(float percent);
+float kneeFromText(const juce::String& text);
 
 } // namespace tq4

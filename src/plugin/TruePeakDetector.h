@@ -14,11 +14,11 @@ public:
     TruePeakDetector();
 
     // Feeds one sample and returns the largest magnitude among it and its interpolated neighbours.
-    float push (float x) noexcept;
+    float push(float x) noexcept;
 
     // The largest value `push` would return over a block, computed a chunk at a time so the
     // polyphase filters vectorise across samples.
-    float processBlock (const float* samples, int n) noexcept;
+    float processBlock(const float* samples, int n) noexcept;
 
 private:
     float branch[phases][taps];

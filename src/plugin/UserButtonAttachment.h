@@ -12,14 +12,14 @@ namespace tq4
 class UserButtonAttachment : public juce::Button::Listener
 {
 public:
-    UserButtonAttachment (juce::RangedAudioParameter& parameter, juce::Button& button, GestureSink& gestures);
+    UserButtonAttachment(juce::RangedAudioParameter& parameter, juce::Button& button, GestureSink& gestures);
     ~UserButtonAttachment() override;
 
-    void buttonClicked (juce::Button*) override;
-    void buttonStateChanged (juce::Button*) override {}
+    void buttonClicked(juce::Button*) override;
+    void buttonStateChanged(juce::Button*) override {}
 
 private:
-    void setButton (float value);
+    void setButton(float value);
 
     juce::Button& button;
     GestureSink& gestures;

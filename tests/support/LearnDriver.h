@@ -10,10 +10,10 @@ namespace tq4test
 {
 
 // Sample generator: channel, sample index at the processor's rate.
-using SignalFn = std::function<float (int channel, int64_t index)>;
+using SignalFn = std::function<float(int channel, int64_t index)>;
 
 // A kick-like hit every 250 ms over low noise; loud enough to be counted.
-float drumHits (int channel, int64_t index, double sampleRate);
+float drumHits(int channel, int64_t index, double sampleRate);
 
 struct LearnRun
 {
@@ -22,10 +22,10 @@ struct LearnRun
 };
 
 // Requests a learn and plays the signal until the processor clears the request or maxSeconds pass.
-LearnRun runLearn (TQ4AudioProcessor& processor, const SignalFn& signal, double maxSeconds,
-                   const std::function<void (int tick)>& eachTick = {});
+LearnRun runLearn(TQ4AudioProcessor& processor, const SignalFn& signal, double maxSeconds,
+                  const std::function<void(int tick)>& eachTick = {});
 
-void setParameter (TQ4AudioProcessor& processor, const char* id, float value);
-float parameterValue (TQ4AudioProcessor& processor, const char* id);
+void setParameter(TQ4AudioProcessor& processor, const char* id, float value);
+float parameterValue(TQ4AudioProcessor& processor, const char* id);
 
 } // namespace tq4test

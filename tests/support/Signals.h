@@ -8,10 +8,10 @@
 namespace tq4test
 {
 
-void fillSine (juce::AudioBuffer<float>& buffer, double sampleRate, double frequencyHz, float amplitude);
-void fillNoise (juce::AudioBuffer<float>& buffer, float amplitude, int64_t seed);
+void fillSine(juce::AudioBuffer<float>& buffer, double sampleRate, double frequencyHz, float amplitude);
+void fillNoise(juce::AudioBuffer<float>& buffer, float amplitude, int64_t seed);
 
 // Largest absolute difference between two buffers over their common channels and samples.
-float maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b);
+float maxAbsDifference(const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b);
 
 } // namespace tq4test
