@@ -1,6 +1,8 @@
 #include "learn/MakeupTexts.h"
 
+#include <charconv>
 #include <cmath>
+#include <string>
 
 namespace tq4
 {
@@ -55,7 +57,69 @@ bool readCurve(const juce::String& piece, LearnedProfile::MakeupCorrection& curv
     return true;
 }
 
+// printf's conversions without its locale: a host may have set a decimal comma. A negative zero
+// (a curve scaled by 0) is written as 0.
+void appendNumber(std::string& out, double value, std::chars_format format, int precision)
+{
+    char buffer[400]; // room for any double in fixed notation
+    const auto written = std::to_chars(buffer, buffer + sizeof(buffer), value + 0.0, format, precision);
+    if (written.ec == std::errc())
+        out.append(buffer, written.ptr);
+}
+
+void appendInteger(std::string& out, int value)
+{
+    char buffer[16];
+    const auto written = std::to_chars(buffer, buffer + sizeof(buffer), value);
+    out.append(buffer, written.ptr);
+}
+
+juce::String trimmed(const std::string& text)
+{
+    return juce::String(text).trim();
+}
+
 } // namespace
+
+juce::String writeMakeupHistogramText(const LevelHistogram& histogram)
+{
+    if (!histogram.valid)
+        return {};
+
+    std::string text;
+    for (int bin = 0; bin < LevelHistogram::bins; ++bin)
+    {
+        if (!(histogram.weight[bin] > 0.0f))
+            continue;
+        appendInteger(text, bin);
+        text += ':';
+        appendNumber(text, histogram.weight[bin], std::chars_format::general, 6);
+        text += ':';
+        appendNumber(text, histogram.crestDb[bin], std::chars_format::fixed, 3);
+        text += ' ';
+    }
+    return trimmed(text);
+}
+
+juce::String writeMakeupCurveText(const LearnedProfile::MakeupCorrection (&curves)[3])
+{
+    juce::StringArray pieces;
+    for (const auto& curve : curves)
+    {
+        if (!curve.valid)
+            return {};
+        std::string piece;
+        for (int i = 0; i < curvePoints; ++i)
+        {
+            appendNumber(piece, curve.x[i], std::chars_format::fixed, 4);
+            piece += ':';
+            appendNumber(piece, curve.y[i], std::chars_format::fixed, 4);
+            piece += ' ';
+        }
+        pieces.add(trimmed(piece));
+    }
+    return pieces.joinIntoString("|");
+}
 
 LearnedProfile::Histogram readMakeupHistogramText(const juce::String& text)
 {

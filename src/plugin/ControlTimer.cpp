@@ -3,14 +3,30 @@
 
 #include "plugin/PluginProcessor.h"
 
+#include "learn/MakeupLearning.h"
+
+#include <cstring>
+
 void TQ4AudioProcessor::timerCallback()
 {
     const bool requested = learnRequested.load();
 
     // A restored state may no longer hold the learn a running analysis belongs to.
-    stateRestored.exchange(false);
+    if (stateRestored.exchange(false) && driveEqJobActive.load())
+    {
+        int storedId = 0;
+        {
+            const juce::ScopedLock lock(stateLock);
+            storedId = apvts.state.getProperty(tq4::StateProps::learnId, 0);
+        }
+        if (storedId != driveEqJobLearnId.load())
+            stopDriveEqJob();
+    }
 
     const int depth = gestureDepth;
+    if (depth <= 0 && driveEqJobActive.load())
+        takeDriveEqResult();
+
     const bool reconciled =
         depth <= 0 && !requested && !learnRunning && apvts.getParameter(tq4::ParamIds::source) != nullptr;
     if (reconciled)
@@ -54,8 +70,45 @@ void TQ4AudioProcessor::publishLearnProgress()
     learnSecondsHeard = progress.secondsHeard;
 }
 
+void TQ4AudioProcessor::stopDriveEqJob()
+{
+    driveEqWorker.stop();
+    driveEqJobActive = false;
+}
+
+void TQ4AudioProcessor::takeDriveEqResult()
+{
+    const auto handOff = driveEqWorker.takeResult();
+    if (!handOff.ready)
+        return;
+    driveEqJobActive = false;
+
+    tq4::LearnedProfile::DriveCompensation table;
+    table.valid = handOff.result.valid;
+    std::memcpy(table.db, handOff.result.compDb, sizeof table.db);
+    const auto text = tq4::writeDriveEqText(table);
+    const juce::var id(handOff.learnId);
+
+    {
+        const juce::ScopedLock lock(stateLock);
+        if (table.valid && apvts.state[tq4::StateProps::learnId] == id)
+        {
+            apvts.state.setProperty(tq4::StateProps::learnDriveEq, text, nullptr);
+            publishProfile();
+        }
+    }
+
+    // Undoing back to this learn must bring its compensation along.
+    if (table.valid)
+        history.forEachSnapshot([&](juce::ValueTree& snapshot) {
+            if (snapshot[tq4::StateProps::learnId] == id)
+                snapshot.setProperty(tq4::StateProps::learnDriveEq, text, nullptr);
+        });
+}
+
 void TQ4AudioProcessor::startLearn()
 {
+    stopDriveEqJob();
     learnStartGeneration = stateGeneration.load();
     captureState = 0;
     analyser.reset();
@@ -107,7 +160,6 @@ void TQ4AudioProcessor::finishLearn()
     const int detail = rounded(tq4::ParamIds::nuance);
     const int character = rounded(tq4::ParamIds::character);
     auto captures = analyser.takeCaptures();
-    juce::ignoreUnused(captures);
 
     learnedSolution = tq4::solveLearnRounded(learnedStats, source, detail, character);
     if (learnedSolution.valid)
@@ -115,10 +167,13 @@ void TQ4AudioProcessor::finishLearn()
         const int baseCharacter = character == 0 ? learnedSolution.character
                                                  : tq4::solveLearn(learnedStats, source, detail, 0).character;
 
+        const auto makeup = tq4::learnMakeup(learnedSolution, captures.mono, currentSampleRate, learnedStats);
+
         bool written = false;
         {
             const juce::ScopedLock lock(stateLock);
-            written = writeLearnState(source, detail, {}, {});
+            written = makeup.valid ? writeLearnState(source, detail, makeup.histogramText, makeup.curveText)
+                                   : writeLearnState(source, detail, {}, {});
         }
 
         if (!written)
@@ -127,9 +182,30 @@ void TQ4AudioProcessor::finishLearn()
         {
             history.pushUndo(before);
             history.discardPending();
-            const juce::ScopedLock lock(stateLock);
-            if (stateGeneration.load() == learnStartGeneration)
-                applyLearnSolution(learnedSolution, false, baseCharacter);
+
+            tq4::LearnedProfile profile;
+            int learnId = 0;
+            {
+                const juce::ScopedLock lock(stateLock);
+                if (stateGeneration.load() == learnStartGeneration)
+                    applyLearnSolution(learnedSolution, false, baseCharacter);
+                profile = tq4::deriveLearnedProfile(apvts.state);
+                learnId = apvts.state.getProperty(tq4::StateProps::learnId, 0);
+            }
+
+            if (!profile.present)
+                stopDriveEqJob();
+            else
+            {
+                std::vector<std::vector<float>> channels;
+                if (!captures.left.empty() && !captures.right.empty())
+                    channels = {std::move(captures.left), std::move(captures.right)};
+                driveEqJobActive = true;
+                driveEqJobLearnId = learnId;
+                if (!driveEqWorker.start(std::move(captures.mono), currentSampleRate, learnId,
+                                         buildEngineSettings(profile), std::move(channels)))
+                    driveEqJobActive = false;
+            }
         }
     }
 

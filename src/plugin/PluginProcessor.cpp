@@ -63,6 +63,7 @@ TQ4AudioProcessor::TQ4AudioProcessor()
 TQ4AudioProcessor::~TQ4AudioProcessor()
 {
     stopTimer();
+    driveEqWorker.stop();
     tq4http::liveInstanceCount.fetch_sub (1);
 }
 

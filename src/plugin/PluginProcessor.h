@@ -2,6 +2,7 @@
 
 #include "adapt/SourceCatalogue.h"
 #include "dsp/CompressorEngine.h"
+#include "dsp/DriveEqWorker.h"
 #include "learn/LearnAnalyser.h"
 #include "learn/LearnSolver.h"
 #include "learn/LearnStats.h"
@@ -167,6 +168,7 @@ public:
     int gestureDepth = 0;
     std::atomic<bool> driveEqJobActive{false};
     std::atomic<int> driveEqJobLearnId{0};
+    tq4::DriveEqWorker driveEqWorker; // started after each learn, stopped by the destructor
 
     // Published for the editor by refreshTargetState.
     std::atomic<bool> targetAvailable{false}, targetModified{false};
@@ -229,6 +231,8 @@ private:
     void drainLearn();
     void finishLearn();
     void cancelLearn();
+    void takeDriveEqResult();
+    void stopDriveEqJob();
     void resetLearnProgress();
     int effectiveCharacter() const;
 

@@ -22,6 +22,7 @@ struct Learned : ::testing::Test
         ASSERT_TRUE(runLearn(
                         p, [](int c, int64_t i) { return drumHits(c, i, 48000.0); }, 20.0)
                         .finished);
+        ASSERT_TRUE(waitForDriveEq(p, 240.0));
     }
 };
 

@@ -16,6 +16,7 @@ struct Target : ::testing::Test
         ASSERT_TRUE(runLearn(
                         p, [](int c, int64_t i) { return drumHits(c, i, 48000.0); }, 20.0)
                         .finished);
+        ASSERT_TRUE(waitForDriveEq(p, 240.0));
         p.timerCallback();
         ASSERT_TRUE(p.targetAvailable.load());
     }

@@ -7,6 +7,17 @@ using namespace tq4test;
 namespace
 {
 
+juce::var property(TQ4AudioProcessor& p, const juce::Identifier& id)
+{
+    const juce::ScopedLock lock(p.stateLock);
+    return p.apvts.state[id];
+}
+
+} // namespace
+
+namespace
+{
+
 struct LearnFixture : ::testing::Test
 {
     TQ4AudioProcessor processor;
@@ -127,7 +138,9 @@ TEST_F(LearnFixture, TwoLearnsGetDifferentIdsAndUndoBringsTheFirstBack)
 {
     ASSERT_TRUE(runLearn(processor, drums(), 20.0).finished);
     const int firstId = stateProperty("tq4LearnId");
-    const float firstThreshold = parameterValue(processor, "threshold");
+    ASSERT_TRUE(waitForDriveEq(processor, 240.0));
+    const auto firstDriveEq = stateProperty("tq4LearnDriveEq").toString();
+    EXPECT_TRUE(firstDriveEq.isNotEmpty());
 
     setParameter(processor, "source", 1.0f); // Vocal
     processor.timerCallback();
@@ -136,12 +149,54 @@ TEST_F(LearnFixture, TwoLearnsGetDifferentIdsAndUndoBringsTheFirstBack)
                     .finished);
     const int secondId = stateProperty("tq4LearnId");
     EXPECT_NE(firstId, secondId);
+    EXPECT_FALSE(stateProperty("tq4LearnDriveEq").toString().isNotEmpty()) << "a new learn re-learns the drive";
+    ASSERT_TRUE(waitForDriveEq(processor, 240.0));
 
     ASSERT_TRUE(processor.history.undo());
     EXPECT_EQ(static_cast<int>(stateProperty("tq4LearnId")), firstId);
-    EXPECT_FLOAT_EQ(parameterValue(processor, "source"), 1.0f)
-        << "the source change came after the first learn";
+    EXPECT_EQ(stateProperty("tq4LearnDriveEq").toString(), firstDriveEq);
+    EXPECT_FLOAT_EQ(parameterValue(processor, "source"), 1.0f) << "the source change came after the first learn";
     ASSERT_TRUE(processor.history.redo());
     EXPECT_EQ(static_cast<int>(stateProperty("tq4LearnId")), secondId);
-    juce::ignoreUnused(firstThreshold);
+}
+
+TEST(LearnCompletion, StoresMakeupTextsThenTheDriveCompensationAlsoInItsUndoSnapshots)
+{
+    TQ4AudioProcessor p;
+    p.prepareToPlay(22050.0, 882);
+    ASSERT_TRUE(runLearn(p, [](int c, int64_t i) { return drumHits(c, i, 22050.0); }, 20.0).finished);
+
+    EXPECT_TRUE(property(p, "tq4LearnMkHist").toString().isNotEmpty());
+    EXPECT_EQ(juce::StringArray::fromTokens(property(p, "tq4LearnMkCurve").toString(), "|", "").size(), 3);
+    EXPECT_TRUE(tq4::deriveLearnedProfile(p.apvts.state).present);
+    EXPECT_TRUE(p.driveEqJobActive.load());
+    EXPECT_FALSE(p.history.canUndo()) << "undo waits for the drive analysis";
+
+    ASSERT_TRUE(waitForDriveEq(p, 240.0));
+    const auto driveEq = property(p, "tq4LearnDriveEq").toString();
+    EXPECT_TRUE(tq4::readDriveEqText(driveEq).valid) << driveEq;
+    EXPECT_TRUE(tq4::deriveLearnedProfile(p.apvts.state).driveComp.valid);
+
+    // An edit after the learn, undone, lands on the learn's own state with its compensation.
+    p.history.beginGesture();
+    setParameter(p, "threshold", -40.0f);
+    p.history.commitPending();
+    p.history.endGesture();
+    ASSERT_TRUE(p.history.undo());
+    EXPECT_EQ(property(p, "tq4LearnDriveEq").toString(), driveEq);
+}
+
+TEST(LearnCompletion, DestroyingTheProcessorWhileTheDriveAnalysisRunsIsSafe)
+{
+    for (int round = 0; round < 3; ++round)
+    {
+        auto p = std::make_unique<TQ4AudioProcessor>();
+        p->prepareToPlay(22050.0, 882);
+        ASSERT_TRUE(runLearn(*p, [](int c, int64_t i) { return drumHits(c, i, 22050.0); }, 20.0).finished);
+        ASSERT_TRUE(p->driveEqJobActive.load());
+        juce::Thread::sleep(round * 50);
+        const auto started = juce::Time::getMillisecondCounterHiRes();
+        p.reset();
+        EXPECT_LT(juce::Time::getMillisecondCounterHiRes() - started, 5000.0) << "the destructor waits only briefly";
+    }
 }

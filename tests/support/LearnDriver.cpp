@@ -49,6 +49,17 @@ LearnRun runLearn(TQ4AudioProcessor& processor, const SignalFn& signal, double m
     return run;
 }
 
+bool waitForDriveEq(TQ4AudioProcessor& processor, double seconds)
+{
+    const auto until = juce::Time::getMillisecondCounterHiRes() + seconds * 1000.0;
+    while (processor.driveEqJobActive.load() && juce::Time::getMillisecondCounterHiRes() < until)
+    {
+        juce::Thread::sleep(40);
+        processor.timerCallback();
+    }
+    return !processor.driveEqJobActive.load();
+}
+
 void setParameter(TQ4AudioProcessor& processor, const char* id, float value)
 {
     auto* parameter = processor.apvts.getParameter(id);

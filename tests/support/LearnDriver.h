@@ -25,6 +25,10 @@ struct LearnRun
 LearnRun runLearn(TQ4AudioProcessor& processor, const SignalFn& signal, double maxSeconds,
                   const std::function<void(int tick)>& eachTick = {});
 
+// Ticks the control timer until the drive compensation of the last learn has been taken; false when
+// it did not arrive within the time given.
+bool waitForDriveEq(TQ4AudioProcessor& processor, double seconds);
+
 void setParameter(TQ4AudioProcessor& processor, const char* id, float value);
 float parameterValue(TQ4AudioProcessor& processor, const char* id);
 

@@ -31,6 +31,7 @@ struct Marker : ::testing::Test
         ASSERT_TRUE(tq4test::runLearn(
                         processor, [](int c, int64_t i) { return tq4test::drumHits(c, i, rate); }, 20.0)
                         .finished);
+        ASSERT_TRUE(tq4test::waitForDriveEq(processor, 240.0));
         processor.timerCallback();
         ASSERT_TRUE(processor.targetAvailable.load());
 

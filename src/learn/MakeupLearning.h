@@ -1,0 +1,90 @@
+#pragma once
+
+#include "dsp/EngineSettings.h"
+#include "dsp/Loudness.h"
+#include "learn/LearnSolver.h"
+#include "learn/LearnStats.h"
+#include "plugin/LearnedProfile.h"
+
+#include <juce_core/juce_core.h>
+
+#include <array>
+#include <vector>
+
+namespace tq4
+{
+
+// Calibrates the automatic makeup after a learn: the level histogram it predicts from, and per
+// character a curve that corrects the prediction towards the loudness the compressor really takes
+// from the learned audio. Pure functions of their arguments.
+
+struct MakeupLearnResult
+{
+    bool valid = false;
+    juce::String histogramText; // tq4LearnMkHist
+    juce::String curveText;     // tq4LearnMkCurve
+};
+
+// x: the histogram's makeup estimate in dB, non-decreasing; y: the correction added there.
+using MakeupCorrectionCurve = LearnedProfile::MakeupCorrection;
+
+// Threshold offsets from the learned threshold at which curve points 1 to 12 are measured.
+inline constexpr std::array<float, 12> makeupCurveOffsetsDb{-18.0f, -12.0f, -9.0f, -6.0f, -4.0f, -2.0f,
+                                                            0.0f,   2.0f,   4.0f,  6.0f,  9.0f,  12.0f};
+
+// A quick loudness model of the learned audio: the 1 ms level trace drives the compressor's
+// ballistics, the K-weighted power of each trace frame carries the loudness.
+struct LoudnessSimulation
+{
+    LevelTrace trace;
+    std::vector<double> framePowers;   // one per trace frame
+    std::vector<float> detectorLevels; // empty when the trace is unusable
+    int character = 3;
+};
+
+// The read-only inputs the three curves share.
+struct MakeupLearnContext
+{
+    const LearnSolution& solution;
+    const std::vector<float>& monoCapture;
+    double sampleRate;
+    const LearnStats& learnedStats;
+    const LevelHistogram& histogram;
+};
+
+struct MakeupNeed
+{
+    bool success = false;
+    float db = 0.0f;
+};
+
+// The histogram and the three curves, computed on the calling thread and two worker threads that
+// are joined before it returns. Not valid, with empty texts, when the histogram is not valid.
+MakeupLearnResult learnMakeup(const LearnSolution& solution, const std::vector<float>& monoCapture,
+                              double sampleRate, const LearnStats& learnedStats);
+
+// The curve of one character (1 OPTO, 2 FET, 3 VCA).
+MakeupCorrectionCurve learnMakeupCurve(const MakeupLearnContext& context, int character);
+
+// The solution as engine settings for one character, carrying the histogram the estimate reads.
+EngineSettings makeupLearnSettings(const LearnSolution& solution, int character,
+                                   const LevelHistogram& histogram);
+
+// The integrated loudness a real engine takes from the capture with the solution's settings; fails
+// for less than a second of audio or a loudness at or below -99 LUFS.
+MakeupNeed measureMakeupNeed(double sampleRate, const LearnSolution& solution,
+                             const std::vector<float>& monoCapture);
+
+// Mean K-weighted power of every run of hop samples; a shorter last run counts too.
+std::vector<double> traceFramePowers(const std::vector<float>& monoCapture, double sampleRate, int hop);
+
+// Pairs the frame powers with the character's detector levels; without enough powers for every
+// trace frame the detector levels stay empty.
+LoudnessSimulation buildLoudnessSimulation(const LevelTrace& trace, std::vector<double> framePowers,
+                                           int character);
+
+// Gated loudness in minus out, in dB, of the simulated compressor with these settings; 0 when the
+// simulation does not fit them.
+float measureLoudnessReduction(const LoudnessSimulation& simulation, const EngineSettings& settings);
+
+} // namespace tq4
