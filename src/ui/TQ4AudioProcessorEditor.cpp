@@ -6,6 +6,7 @@
 #include "ui/DialGeometry.h"
 #include "ui/Fonts.h"
 #include "ui/FramePainter.h"
+#include "ui/TQ4FeedbackDialog.h"
 #include "ui/Tooltips.h"
 
 namespace tq4
@@ -521,7 +522,10 @@ void TQ4AudioProcessorEditor::showFeedbackDialog()
     if (feedbackDialog != nullptr)
         return;
 
-    // The dialog component is handed to hostFeedbackDialog; until it exists this entry opens nothing.
+    auto dialog = std::make_unique<tq4::TQ4FeedbackDialog>();
+    dialog->onSend = tq4::feedbackServiceSend(*dialog);
+    dialog->onClose = [this] { closeFeedbackDialog(); };
+    hostFeedbackDialog(std::move(dialog));
 }
 
 void TQ4AudioProcessorEditor::hostFeedbackDialog(std::unique_ptr<juce::Component> dialog)
