@@ -373,6 +373,42 @@ std::vector<float> detectorLevels(const LevelTrace& trace, int character)
     return levels;
 }
 
+TraceCompressor::TraceCompressor(double sampleRate, int hop, float attackMs, float releaseMs, int character,
+                                 bool autoRelease, float thresholdDbIn, float ratioIn, float kneeDb) noexcept
+    : thresholdDb(thresholdDbIn), ratio(ratioIn)
+{
+    const CharacterVoicing v = characterVoicing(character);
+    const float release = autoRelease ? v.autoReleaseMs : releaseMs;
+    slowWeight = v.slowRelease || autoRelease ? 1.0f : 0.0f;
+
+    // fmax/fmin also turn a NaN time into its limit.
+    const double framePeriod = -static_cast<double>(hop) / sampleRate;
+    const double attackS = std::fmax(std::fmax(attackMs * 0.001, 0.00005), 1.0e-6);
+    const double releaseS = std::fmax(release * 0.001, 0.001);
+    attackCoeff = static_cast<float>(std::exp(framePeriod / attackS));
+    releaseCoeff = static_cast<float>(std::exp(framePeriod / releaseS));
+    slowAttackCoeff =
+        static_cast<float>(std::exp(framePeriod / (std::fmax(attackS * 1000.0, 400.0) * 0.001)));
+    slowReleaseCoeff = static_cast<float>(
+        std::exp(framePeriod / (std::fmin(std::fmax(releaseS * 1000.0, 1.0) * 6.0, 4000.0) * 0.001)));
+
+    fet = character == characterFet ? 1.0f : 0.0f;
+    opto = character == characterOpto ? 1.0f : 0.0f;
+    // The engine never runs a knee narrower than 0.01 dB; neither does its model.
+    knee = std::fmax(kneeDb, 0.01f);
+}
+
+float TraceCompressor::step(float detectorLevelDb) noexcept
+{
+    const float over = detectorLevelDb - thresholdDb;
+    const float gr = gainComputerDb(over, characterRatioScale(fet, opto, over, out) * ratio, knee);
+    fast = (fast - gr) * (fast < gr ? attackCoeff : releaseCoeff) + gr;
+    const float half = gr * 0.5f;
+    slow = (slow - half) * (slow < half ? slowAttackCoeff : slowReleaseCoeff) + half;
+    out = std::max(slowWeight * slow, fast);
+    return out;
+}
+
 float simulateGainReduction(const SimulationContext& context, float thresholdDb, float ratio, float kneeDb)
 {
     const size_t frames = context.peak.size();
@@ -382,41 +418,17 @@ float simulateGainReduction(const SimulationContext& context, float thresholdDb,
     if (!std::isfinite(thresholdDb) || !std::isfinite(ratio) || !std::isfinite(kneeDb))
         return 0.0f;
 
-    const CharacterVoicing v = characterVoicing(context.character);
-    const float releaseMs = context.autoRelease ? v.autoReleaseMs : context.releaseMs;
-    const float slowWeight = v.slowRelease || context.autoRelease ? 1.0f : 0.0f;
-
-    // fmax/fmin also turn a NaN time into its limit.
-    const double framePeriod = -static_cast<double>(context.hop) / context.sampleRate;
-    const double attackS = std::fmax(std::fmax(context.attackMs * 0.001, 0.00005), 1.0e-6);
-    const double releaseS = std::fmax(releaseMs * 0.001, 0.001);
-    const auto attackCoeff = static_cast<float>(std::exp(framePeriod / attackS));
-    const auto releaseCoeff = static_cast<float>(std::exp(framePeriod / releaseS));
-    const auto slowAttackCoeff =
-        static_cast<float>(std::exp(framePeriod / (std::fmax(attackS * 1000.0, 400.0) * 0.001)));
-    const auto slowReleaseCoeff = static_cast<float>(
-        std::exp(framePeriod / (std::fmin(std::fmax(releaseS * 1000.0, 1.0) * 6.0, 4000.0) * 0.001)));
-
-    const float fet = context.character == characterFet ? 1.0f : 0.0f;
-    const float opto = context.character == characterOpto ? 1.0f : 0.0f;
-    // The engine never runs a knee narrower than 0.01 dB; neither does its model.
-    const float knee = std::fmax(kneeDb, 0.01f);
+    TraceCompressor compressor(context.sampleRate, context.hop, context.attackMs, context.releaseMs,
+                               context.character, context.autoRelease, thresholdDb, ratio, kneeDb);
 
     std::vector<float> windowMaxima;
     windowMaxima.reserve(static_cast<size_t>(static_cast<double>(frames) * context.hop / windowSamples) + 2);
 
-    float fast = 0.0f, slow = 0.0f, out = 0.0f, windowMax = 0.0f;
+    float windowMax = 0.0f;
     int64_t window = 0;
     for (size_t i = 0; i < frames; ++i)
     {
-        const float over = context.detectorLevels[i] - thresholdDb;
-        const float scale = characterRatioScale(fet, opto, over, out);
-        const float gr = gainComputerDb(over, scale * ratio, knee);
-
-        fast = (fast - gr) * (fast < gr ? attackCoeff : releaseCoeff) + gr;
-        const float half = gr * 0.5f;
-        slow = (slow - half) * (slow < half ? slowAttackCoeff : slowReleaseCoeff) + half;
-        out = std::max(slowWeight * slow, fast);
+        const float out = compressor.step(context.detectorLevels[i]);
 
         const auto frameWindow =
             static_cast<int64_t>((static_cast<double>(i) + 0.5) * context.hop / windowSamples);

@@ -108,6 +108,23 @@ SimulationContext buildSimulation(const LearnStats& stats, const LearnSolution& 
 // The character's detector run over the trace frames; empty for an unusable trace.
 std::vector<float> detectorLevels(const LevelTrace& trace, int character);
 
+// The compressor run at the trace's frame rate: the engine's gain computer, character ratio scale and
+// two-path ballistics, one step per frame. Shared by the threshold solver and the makeup learning.
+class TraceCompressor
+{
+public:
+    TraceCompressor(double sampleRate, int hop, float attackMs, float releaseMs, int character,
+                    bool autoRelease, float thresholdDb, float ratio, float kneeDb) noexcept;
+
+    // Gain reduction in dB after the frame whose detector level is given.
+    float step(float detectorLevelDb) noexcept;
+
+private:
+    float attackCoeff, releaseCoeff, slowAttackCoeff, slowReleaseCoeff, slowWeight;
+    float fet, opto, thresholdDb, ratio, knee;
+    float fast = 0.0f, slow = 0.0f, out = 0.0f;
+};
+
 // The 0.95 quantile of the 512-sample window maxima of the simulated gain reduction, in dB; 0 for an
 // inconsistent context or non-finite settings.
 float simulateGainReduction(const SimulationContext& context, float thresholdDb, float ratio, float kneeDb);

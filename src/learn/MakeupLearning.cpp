@@ -172,37 +172,15 @@ float measureLoudnessReduction(const LoudnessSimulation& simulation, const Engin
         !std::isfinite(settings.kneeDb))
         return 0.0f;
 
-    const CharacterVoicing voicing = characterVoicing(settings.character);
-    const float releaseMs = settings.autoRelease ? voicing.autoReleaseMs : settings.releaseMs;
-    const float slowWeight = voicing.slowRelease || settings.autoRelease ? 1.0f : 0.0f;
-
-    const double framePeriod = -static_cast<double>(trace.hop) / trace.sampleRate;
-    const double attackS = std::fmax(std::fmax(settings.attackMs * 0.001, 0.00005), 1.0e-6);
-    const double releaseS = std::fmax(releaseMs * 0.001, 0.001);
-    const auto attackCoeff = static_cast<float>(std::exp(framePeriod / attackS));
-    const auto releaseCoeff = static_cast<float>(std::exp(framePeriod / releaseS));
-    const auto slowAttackCoeff =
-        static_cast<float>(std::exp(framePeriod / (std::fmax(attackS * 1000.0, 400.0) * 0.001)));
-    const auto slowReleaseCoeff = static_cast<float>(
-        std::exp(framePeriod / (std::fmin(std::fmax(releaseS * 1000.0, 1.0) * 6.0, 4000.0) * 0.001)));
-
-    const float fet = settings.character == characterFet ? 1.0f : 0.0f;
-    const float opto = settings.character == characterOpto ? 1.0f : 0.0f;
-    const float knee = std::fmax(settings.kneeDb, 0.01f);
+    TraceCompressor compressor(trace.sampleRate, trace.hop, settings.attackMs, settings.releaseMs,
+                               settings.character, settings.autoRelease, settings.thresholdDb, settings.ratio,
+                               settings.kneeDb);
     const float mix = settings.mix >= 0.0f ? std::min(settings.mix, 1.0f) : 0.0f;
 
     std::vector<double> powerGains(frames);
-    float fast = 0.0f, slow = 0.0f, out = 0.0f;
     for (size_t i = 0; i < frames; ++i)
     {
-        const float over = simulation.detectorLevels[i] - settings.thresholdDb;
-        const float gr =
-            gainComputerDb(over, characterRatioScale(fet, opto, over, out) * settings.ratio, knee);
-
-        fast = (fast - gr) * (fast < gr ? attackCoeff : releaseCoeff) + gr;
-        const float half = gr * 0.5f;
-        slow = (slow - half) * (slow < half ? slowAttackCoeff : slowReleaseCoeff) + half;
-        out = std::max(fast, slowWeight * slow);
+        const float out = compressor.step(simulation.detectorLevels[i]);
 
         const double g = (1.0 - mix) + mix * std::pow(10.0, -out / 20.0);
         powerGains[i] = g * g;
