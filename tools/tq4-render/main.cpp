@@ -156,8 +156,8 @@ juce::AudioBuffer<float> makeDemo(double sampleRate)
                             (0.6 + 0.4 * std::exp(-sinceBeat * 4.0));
 
         const double mid = kick + snare + bass;
-        demo.setSample(0, i, static_cast<float>(0.7 * (mid + hat * 0.8)));
-        demo.setSample(1, i, static_cast<float>(0.7 * (mid + hat * 1.2)));
+        demo.setSample(0, i, static_cast<float>(0.5 * (mid + hat * 0.8)));
+        demo.setSample(1, i, static_cast<float>(0.5 * (mid + hat * 1.2)));
     }
     return demo;
 }
