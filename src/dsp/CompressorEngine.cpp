@@ -7,7 +7,13 @@
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <type_traits>
+
+// The block passes are built for AVX-512, for AVX2 with FMA and for baseline x86-64; the loader picks the
+// one the CPU runs. The builds differ only in rounding (FMA contraction).
+#define TQ4_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 
 namespace tq4
 {
@@ -19,18 +25,114 @@ constexpr double parameterRampSeconds = 0.02;
 constexpr double processRampSeconds = 0.01;
 constexpr float silenceDb = -100.0f;
 
-// 20 log10 and 10^(x/20) through log2 and exp: the same curves, cheaper per sample.
-constexpr float dbPerLog2 = 6.0205999132796239f; // 20 / log2(10)
-constexpr float lnPerDb = 0.11512925464970229f;  // ln(10) / 20
+inline float bitsToFloat(uint32_t bits) noexcept
+{
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+inline uint32_t floatToBits(float f) noexcept
+{
+    uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    return bits;
+}
+
+// 20 log10(x) for a positive normal x. With x = m 2^e and m in [sqrt(1/2), sqrt(2)), 20 log10(m) is a
+// polynomial in m - 1 (a Chebyshev fit, 5e-9 relative) whose linear coefficient is split in two so that it
+// rounds once; 20 log10(2) is split the same way for e.
+inline float twentyLog10(float x) noexcept
+{
+    const uint32_t bits = floatToBits(x);
+    const int32_t e = static_cast<int32_t>(bits - 0x3f3504f3u) >> 23;
+    const float f = bitsToFloat(bits - (static_cast<uint32_t>(e) << 23)) - 1.0f;
+
+    float p = -0.64720181238285963f;
+    p = p * f + 1.1123680487616245f;
+    p = p * f - 1.1522728433603549f;
+    p = p * f + 1.2333659364963797f;
+    p = p * f - 1.4425846379898679f;
+    p = p * f + 1.7372595263670296f;
+    p = p * f - 2.1716095683265254f;
+    p = p * f + 2.8952975897593604f;
+    p = p * f - 4.3429438198201836f;
+    p = p * f + 3.8862846735625e-7f;
+
+    const auto octaves = static_cast<float>(e);
+    return octaves * 6.0205078125f + ((octaves * 9.2100779623904275e-5f + f * p) + f * 8.68588924407959f);
+}
+
+// x scaled by `scale` dB per 20 log10 (1 for amplitudes, 1/2 for powers), floored at -100 dB. Values below
+// `audible` are far under the floor (NaN included); an overflowed value stays infinite, as libm has it.
+// The logarithm runs on every x, whatever it makes of the invalid ones, which are then not picked: a
+// clamped input would let the compiler branch around the work and not vectorise.
+inline float flooredDb(float x, float audible, float scale) noexcept
+{
+    const float db = std::max(scale * twentyLog10(x), silenceDb);
+    const float unlessInfinite = selectWithoutBranch(x <= FLT_MAX, db, x);
+    return selectWithoutBranch(x > audible, unlessInfinite, silenceDb);
+}
 
 inline float amplitudeToDb(float amplitude) noexcept
 {
-    return amplitude > 0.0f ? std::max(dbPerLog2 * std::log2(amplitude), silenceDb) : silenceDb;
+    return flooredDb(amplitude, 0x1p-20f, 1.0f);
 }
 
-inline float reductionToGain(float gainReductionDb) noexcept
+// 20 log10(sqrt(ms)) as 10 log10(ms): the square root would only add a rounding.
+inline float meanSquareToDb(float meanSquare) noexcept
 {
-    return -gainReductionDb > silenceDb ? std::exp(-gainReductionDb * lnPerDb) : 0.0f;
+    return flooredDb(meanSquare, 0x1p-40f, 0.5f);
+}
+
+// 2^r for r in [-1/2, 1/2] (a Chebyshev fit, 5e-9 relative), exactly 1 at 0, times 2^k.
+inline float exp2Scaled(float r, int32_t k) noexcept
+{
+    float p = 0.0001545316294512069f;
+    p = p * r + 0.0013390863364671234f;
+    p = p * r + 0.0096180825572778515f;
+    p = p * r + 0.055503571142190778f;
+    p = p * r + 0.24022650760568127f;
+    p = p * r + 0.69314718802622878f;
+    const float v = 1.0f + r * p;
+    // Within [-126, 127] the product stays a float; beyond, the caller does not pick it.
+    const int32_t exponent = std::clamp(k, -126, 127);
+    return bitsToFloat(floatToBits(v) + (static_cast<uint32_t>(exponent) << 23));
+}
+
+// x rounded to the nearest whole number, as a float and as an integer, for |x| below 2^22. Anything else
+// (NaN included) gives some value the callers do not pick.
+struct WholePart
+{
+    float value;
+    int32_t integer;
+};
+
+inline WholePart nearestWhole(float x) noexcept
+{
+    constexpr float shift = 12582912.0f; // 1.5 * 2^23: its units are whole numbers
+    const float shifted = x + shift;
+    return {shifted - shift, static_cast<int32_t>(floatToBits(shifted) - floatToBits(shift))};
+}
+
+// 10^(-r/20) for reductions from -120 dB up, and 0 from 100 dB of reduction on (NaN included). The whole
+// octaves of 20 log10(2) dB come off in two parts, exactly, so that the remainder carries no rounding of r.
+inline float reductionToGain(float reductionDb) noexcept
+{
+    const float x = -reductionDb;
+    const WholePart k = nearestWhole(x * 0.16609640474436813f);
+    const float remainderDb = (x - k.value * 6.0205078125f) - k.value * 9.2100779623904275e-5f;
+    const float g = exp2Scaled(remainderDb * 0.16609640474436813f, k.integer);
+    return selectWithoutBranch(x > silenceDb, g, 0.0f);
+}
+
+// min(e^-u, 1), to float rounding, for u down to -80; flushes to 0 far below any audible use.
+inline float expNegativeAtMostOne(float u) noexcept
+{
+    const float y = -u * 1.4426950408889634f;
+    const WholePart k = nearestWhole(y);
+    const float e = exp2Scaled(y - k.value, k.integer);
+    return std::min(selectWithoutBranch(y > -125.0f, e, 0.0f), 1.0f);
 }
 
 inline float onePoleCoefficient(float seconds, float sampleRate) noexcept
@@ -57,7 +159,267 @@ void withSmoothedValues(bool ramping, Next&& ramped, Body&& body)
     body([steady] { return steady; });
 }
 
+// The two release paths of the gain reduction. Each takes the candidate of its attack or release
+// coefficient; the smaller coefficient moves further, so the chosen one is always the larger (or, with the
+// coefficients the other way round, the smaller) of the two: the same pick, no branch. Written as
+// coefficient * state + (1 - coefficient) * target, so only a multiply and an add sit on the recursion.
+struct Ballistics
+{
+    float attack, release, slowAttack, slowRelease;
+    float attackShare, releaseShare, slowAttackShare, slowReleaseShare;
+    bool fastByMax, slowByMax;
+
+    Ballistics(float attackCoefficient, float releaseCoefficient, float slowAttackCoefficient,
+               float slowReleaseCoefficient) noexcept
+        : attack(attackCoefficient), release(releaseCoefficient), slowAttack(slowAttackCoefficient),
+          slowRelease(slowReleaseCoefficient), attackShare(1.0f - attackCoefficient),
+          releaseShare(1.0f - releaseCoefficient), slowAttackShare(1.0f - slowAttackCoefficient),
+          slowReleaseShare(1.0f - slowReleaseCoefficient), fastByMax(attackCoefficient <= releaseCoefficient),
+          slowByMax(slowAttackCoefficient <= slowReleaseCoefficient)
+    {
+    }
+
+    void step(float target, float& fast, float& slow) const noexcept
+    {
+        const float fastAttack = attack * fast + attackShare * target;
+        const float fastRelease = release * fast + releaseShare * target;
+        fast = fastByMax ? std::max(fastAttack, fastRelease) : std::min(fastAttack, fastRelease);
+        const float half = 0.5f * target;
+        const float slowAttackValue = slowAttack * slow + slowAttackShare * half;
+        const float slowReleaseValue = slowRelease * slow + slowReleaseShare * half;
+        slow = slowByMax ? std::max(slowAttackValue, slowReleaseValue)
+                         : std::min(slowAttackValue, slowReleaseValue);
+    }
+};
+
+// The linked level of one channel joins the detector's; the channel loses its NaNs and infinities.
+TQ4_VECTOR_CLONES
+void sanitiseChannel(float* __restrict samples, float* __restrict level, int n, bool first) noexcept
+{
+    for (int i = 0; i < n; ++i)
+    {
+        const float magnitude = std::abs(samples[i]);
+        const bool finite = magnitude <= FLT_MAX; // false for NaN and infinities
+        samples[i] = selectWithoutBranch(finite, samples[i], 0.0f);
+        const float heard = selectWithoutBranch(finite, magnitude, 0.0f);
+        level[i] = first ? heard : std::max(level[i], heard);
+    }
+}
+
+// The peak envelope replaces the linked input; the mean square goes to its own track.
+TQ4_VECTOR_CLONES
+void followLevel(float* __restrict level, float* __restrict meanSquares, int n, float peakRelease,
+                 float rmsCoefficient, float& peakEnvelope, float& meanSquare) noexcept
+{
+    // As "x if it rises above the envelope, else decay towards x", without a branch on noise.
+    const float peakShare = 1.0f - peakRelease;
+    const float rmsShare = 1.0f - rmsCoefficient;
+    float peak = peakEnvelope;
+    float ms = meanSquare;
+    for (int i = 0; i < n; ++i)
+    {
+        const float x = level[i];
+        peak = std::max(x, peakRelease * peak + peakShare * x);
+        ms = x * x * rmsShare + ms * rmsCoefficient;
+        level[i] = peak;
+        meanSquares[i] = ms;
+    }
+    peakEnvelope = peak;
+    meanSquare = ms;
+}
+
+// The detector level in dB: peak and RMS blended in dB (0 pure RMS, 1 pure peak).
+inline float detectorDb(float peak, float meanSquare, float blend) noexcept
+{
+    const float peakDb = amplitudeToDb(peak);
+    const float rmsDb = meanSquareToDb(meanSquare);
+    const float blended = (1.0f - blend) * rmsDb + blend * peakDb;
+    return selectWithoutBranch(blend >= 1.0f, peakDb, selectWithoutBranch(blend <= 0.0f, rmsDb, blended));
+}
+
+TQ4_VECTOR_CLONES
+void detectorLevelsDb(float* __restrict level, const float* __restrict meanSquares, const float* blends,
+                      float blend, int n) noexcept
+{
+    if (blends != nullptr)
+    {
+        for (int i = 0; i < n; ++i)
+            level[i] = detectorDb(level[i], meanSquares[i], blends[i]);
+    }
+    else if (blend >= 1.0f)
+    {
+        for (int i = 0; i < n; ++i)
+            level[i] = amplitudeToDb(level[i]);
+    }
+    else if (blend <= 0.0f)
+    {
+        for (int i = 0; i < n; ++i)
+            level[i] = meanSquareToDb(meanSquares[i]);
+    }
+    else
+    {
+        for (int i = 0; i < n; ++i)
+            level[i] = detectorDb(level[i], meanSquares[i], blend);
+    }
+}
+
+// The static curve with steady controls and no OPTO share, whose ratio would follow the reduction.
+TQ4_VECTOR_CLONES
+void staticCurveDb(float* levelToTarget, int n, float thresholdDb, float ratio, float kneeDb,
+                   float fetAmount) noexcept
+{
+    if (fetAmount == 0.0f)
+    {
+        for (int i = 0; i < n; ++i)
+            levelToTarget[i] = gainComputerDb(levelToTarget[i] - thresholdDb, ratio, kneeDb);
+        return;
+    }
+    for (int i = 0; i < n; ++i)
+    {
+        const float overDb = levelToTarget[i] - thresholdDb;
+        // The FET term of characterRatioScale: exp(-max(over, 0) / 6) is min(exp(-over / 6), 1).
+        const float scale = 1.0f + 0.6f * fetAmount * expNegativeAtMostOne(overDb / 6.0f);
+        levelToTarget[i] = gainComputerDb(overDb, scale * ratio, kneeDb);
+    }
+}
+
+// Returns the block's largest reduction.
+TQ4_VECTOR_CLONES
+float followTargets(const float* __restrict targets, float* __restrict reductions, int n,
+                    const Ballistics& ballistics, float slowWeight, float& fastGr, float& slowGr,
+                    float& gainReductionDb) noexcept
+{
+    const Ballistics b = ballistics;
+    float fast = fastGr;
+    float slow = slowGr;
+    float gr = gainReductionDb;
+    float blockMaxDb = 0.0f;
+    for (int i = 0; i < n; ++i)
+    {
+        b.step(targets[i], fast, slow);
+        gr = std::max(slow * slowWeight, fast);
+        blockMaxDb = std::max(blockMaxDb, gr);
+        reductions[i] = gr;
+    }
+    fastGr = fast;
+    slowGr = slow;
+    gainReductionDb = gr;
+    return blockMaxDb;
+}
+
+TQ4_VECTOR_CLONES
+void gainsInPlace(float* reductionsToGains, int n) noexcept
+{
+    for (int i = 0; i < n; ++i)
+        reductionsToGains[i] = reductionToGain(reductionsToGains[i]);
+}
+
+// The uncoloured wet signal with its makeup, as mid and side for two channels. Returns the last gain.
+TQ4_VECTOR_CLONES
+float gainedWet(const float* __restrict reductions, const float* __restrict makeup,
+                const float* __restrict left, const float* __restrict right, float* __restrict first,
+                float* __restrict second, int n) noexcept
+{
+    if (right == nullptr)
+    {
+        for (int i = 0; i < n; ++i)
+            first[i] = reductionToGain(reductions[i]) * left[i] * makeup[i];
+    }
+    else
+    {
+        // The halves first: identical channels then give exactly the one-channel mid.
+        for (int i = 0; i < n; ++i)
+        {
+            const float g = reductionToGain(reductions[i]);
+            first[i] = g * ((left[i] + right[i]) * 0.5f) * makeup[i];
+            second[i] = g * ((left[i] - right[i]) * 0.5f) * makeup[i];
+        }
+    }
+    return reductionToGain(reductions[n - 1]);
+}
+
+// Both side envelopes follow the mid while the drive adds nothing.
+TQ4_VECTOR_CLONES
+void followMid(const float* mid, int n, float coefficient, float decay, float& envelope, float& hold) noexcept
+{
+    const float keep = 1.0f - coefficient;
+    float e = envelope;
+    float h = hold;
+    for (int k = 0; k < n; ++k)
+    {
+        e = e * keep + std::abs(mid[k]) * coefficient;
+        h = std::max(h * decay, e);
+    }
+    envelope = e;
+    hold = h;
+}
+
+// The output mix of one channel. The controls are the block's steady values, or per-sample tracks.
+struct MixControls
+{
+    float mix = 1.0f, output = 1.0f, process = 1.0f, comp = 1.0f;
+    const float* mixes = nullptr;
+    const float* outputs = nullptr;
+    const float* processes = nullptr;
+    const float* comps = nullptr;
+};
+
+inline float mixSample(float w, float d, float mk, float mix, float output, float process,
+                       float comp) noexcept
+{
+    return ((mix * (w * comp) + d * mk * (1.0f - mix)) * output - d) * process + d;
+}
+
+// wet is the channel's wet signal, or with a side the mid it is decoded from: mid + side for the first
+// channel (decode > 0), mid - side for the second (decode < 0). dry may be the output itself.
+TQ4_VECTOR_CLONES
+void mixChannel(float* out, const float* wet, const float* side, int decode, const float* dry,
+                const float* makeup, int n, const MixControls& controls) noexcept
+{
+    const MixControls c = controls;
+    if (c.mixes == nullptr)
+    {
+        if (decode > 0)
+            for (int k = 0; k < n; ++k)
+                out[k] = mixSample(wet[k] + side[k], dry[k], makeup[k], c.mix, c.output, c.process, c.comp);
+        else if (decode < 0)
+            for (int k = 0; k < n; ++k)
+                out[k] = mixSample(wet[k] - side[k], dry[k], makeup[k], c.mix, c.output, c.process, c.comp);
+        else
+            for (int k = 0; k < n; ++k)
+                out[k] = mixSample(wet[k], dry[k], makeup[k], c.mix, c.output, c.process, c.comp);
+        return;
+    }
+
+    if (decode > 0)
+        for (int k = 0; k < n; ++k)
+            out[k] = mixSample(wet[k] + side[k], dry[k], makeup[k], c.mixes[k], c.outputs[k], c.processes[k],
+                               c.comps[k]);
+    else if (decode < 0)
+        for (int k = 0; k < n; ++k)
+            out[k] = mixSample(wet[k] - side[k], dry[k], makeup[k], c.mixes[k], c.outputs[k], c.processes[k],
+                               c.comps[k]);
+    else
+        for (int k = 0; k < n; ++k)
+            out[k] =
+                mixSample(wet[k], dry[k], makeup[k], c.mixes[k], c.outputs[k], c.processes[k], c.comps[k]);
+}
+
 } // namespace
+
+TQ4_VECTOR_CLONES
+void amplitudesToDb(const float* amplitudes, float* decibels, int n) noexcept
+{
+    for (int i = 0; i < n; ++i)
+        decibels[i] = amplitudeToDb(amplitudes[i]);
+}
+
+TQ4_VECTOR_CLONES
+void reductionsToGains(const float* reductionsDb, float* gains, int n) noexcept
+{
+    for (int i = 0; i < n; ++i)
+        gains[i] = reductionToGain(reductionsDb[i]);
+}
 
 bool CompressorEngine::prepare(double newSampleRate, int newNumChannels)
 {
@@ -69,12 +431,6 @@ bool CompressorEngine::prepare(double newSampleRate, int newNumChannels)
     sampleRate = rate;
     numChannels = channels;
     const int processedChannels = std::max(channels, 2);
-
-    dryBuffer.setSize(channels, maxBlockSize);
-    wetBuffer.setSize(processedChannels, maxBlockSize);
-    makeupTrack.setSize(1, maxBlockSize);
-    detectorInput.setSize(1, maxBlockSize);
-    blockGains.setSize(2, maxBlockSize);
 
     const auto fetStateSize = static_cast<size_t>(processedChannels);
     fetPreviousInput.assign(fetStateSize, 0.0f);
@@ -94,9 +450,13 @@ bool CompressorEngine::prepare(double newSampleRate, int newNumChannels)
     sideEnvelopeCoefficient = static_cast<float>(1.0 - std::exp(-1.0 / (0.002 * sampleRate)));
     sideHoldDecay = static_cast<float>(std::exp(-1.0 / (0.5 * sampleRate)));
 
-    wetDelay.prepare(processedChannels, latencySamples);
-    dryDelay.prepare(channels, latencySamples);
-    makeupDelay.prepare(1, latencySamples);
+    const int delayedLength = maxBlockSize + latencySamples;
+    dryBuffer.setSize(channels, delayedLength);
+    wetBuffer.setSize(processedChannels, delayedLength);
+    makeupTrack.setSize(1, delayedLength);
+    detectorInput.setSize(1, maxBlockSize);
+    blockGains.setSize(2, maxBlockSize);
+    controlTracks.setSize(4, maxBlockSize);
 
     for (auto* smoother : {&smoothed.thresholdDb, &smoothed.ratio, &smoothed.kneeDb, &smoothed.peakRmsBlend,
                            &smoothed.fetAmount, &smoothed.optoAmount, &smoothed.slowReleaseWeight,
@@ -125,15 +485,13 @@ void CompressorEngine::reset()
     std::fill(fetPreviousColour.begin(), fetPreviousColour.end(), 0.0f);
     std::fill(fetDcOutput.begin(), fetDcOutput.end(), 0.0f);
 
-    wetDelay.clear();
-    dryDelay.clear();
-    makeupDelay.clear();
     dryBuffer.clear();
     wetBuffer.clear();
     makeupTrack.clear();
     detectorInput.clear();
     blockGains.clear();
     driveMids.clear();
+    controlTracks.clear();
     for (auto& stage : driveStages)
         stage.reset();
 
@@ -196,7 +554,6 @@ void CompressorEngine::processSlice(juce::AudioBuffer<float>& buffer, int offset
     const CharacterVoicing voicing = characterVoicing(settings.character);
 
     sanitiseAndDetect(buffer, offset, n, channels);
-    copyDry(buffer, offset, n, channels);
 
     const Coefficients coefficients = blockCoefficients(settings, voicing);
     setCompressorTargets(settings, voicing);
@@ -210,9 +567,9 @@ void CompressorEngine::processSlice(juce::AudioBuffer<float>& buffer, int offset
     setOutputTargets(settings, firstBlock);
 
     const float blockMaxDb = runCompressor(buffer, offset, n, channels, coefficients);
-    runDriveStage(n, channels);
-    alignLatency(n, channels);
+    runDriveStage(n);
     buildOutput(buffer, offset, n, channels);
+    keepLatencyHistory(n, channels);
     advanceDriveCrossfade(n);
 
     gainReductionMeterDb = smoothed.processAmount.getCurrentValue() > 0.5f ? blockMaxDb : 0.0f;
@@ -221,30 +578,18 @@ void CompressorEngine::processSlice(juce::AudioBuffer<float>& buffer, int offset
 void CompressorEngine::sanitiseAndDetect(juce::AudioBuffer<float>& buffer, int offset, int n, int channels)
 {
     float* level = detectorInput.getWritePointer(0);
-    std::fill(level, level + n, 0.0f);
 
     // A buffer flagged as clear holds zeros; writing to it would drop the flag for nothing.
     if (buffer.hasBeenCleared())
-        return;
+        std::fill(level, level + n, 0.0f);
+    else
+        for (int c = 0; c < channels; ++c)
+            sanitiseChannel(buffer.getWritePointer(c, offset), level, n, c == 0);
 
-    for (int c = 0; c < channels; ++c)
-    {
-        float* samples = buffer.getWritePointer(c, offset);
-        for (int i = 0; i < n; ++i)
-        {
-            const float magnitude = std::abs(samples[i]);
-            const bool finite = magnitude <= FLT_MAX; // false for NaN and infinities
-            samples[i] = finite ? samples[i] : 0.0f;
-            level[i] = std::max(level[i], finite ? magnitude : 0.0f);
-        }
-    }
-}
-
-void CompressorEngine::copyDry(const juce::AudioBuffer<float>& buffer, int offset, int n, int channels)
-{
+    // The dry signal, behind the last latency's worth of the previous block.
     const int dryChannels = std::min(channels, numChannels);
     for (int c = 0; c < dryChannels; ++c)
-        dryBuffer.copyFrom(c, 0, buffer, c, offset, n);
+        dryBuffer.copyFrom(c, latencySamples, buffer, c, offset, n);
 }
 
 CompressorEngine::Coefficients
@@ -371,49 +716,86 @@ void CompressorEngine::setOutputTargets(const EngineSettings& settings, bool sna
 float CompressorEngine::runCompressor(const juce::AudioBuffer<float>& buffer, int offset, int n, int channels,
                                       const Coefficients& k)
 {
-    // Separate passes keep the libm calls out of the recursions, whose state would otherwise be
-    // spilled around every call; each sample still sees exactly the values one fused loop would give.
+    // Separate passes keep the conversions out of the recursions and let them vectorise; each sample still
+    // sees the values one fused loop would give, up to rounding.
     float* level = detectorInput.getWritePointer(0);
     float* gains = blockGains.getWritePointer(0);
     float* depths = blockGains.getWritePointer(1);
-    float* makeup = makeupTrack.getWritePointer(0);
+    const float* makeup = makeupTrack.getReadPointer(0, latencySamples);
 
-    // Followers: the peak envelope replaces the linked input, the mean square goes to the depth track.
+    // The mean squares wait on the depth track, which is filled only after they are used.
     float* meanSquares = depths;
-    // Locals, because the stores below might otherwise alias the coefficients and force reloads.
-    const float peakRelease = k.peakRelease;
-    const float rms = k.rms;
-    const float rmsInput = 1.0f - k.rms;
-    float peak = peakEnvelope;
-    float ms = meanSquare;
-    for (int i = 0; i < n; ++i)
-    {
-        const float x = level[i];
-        // Equal to "x if it rises above the envelope, else decay towards x", without a branch on noise.
-        peak = std::max(x, x + (peak - x) * peakRelease);
-        ms = x * x * rmsInput + ms * rms;
-        level[i] = peak;
-        meanSquares[i] = ms;
-    }
-    peakEnvelope = peak;
-    meanSquare = ms;
+    followLevel(level, meanSquares, n, k.peakRelease, k.rms, peakEnvelope, meanSquare);
 
-    withSmoothedValues(
-        smoothed.peakRmsBlend.isSmoothing(), [this] { return smoothed.peakRmsBlend.getNextValue(); },
-        [&](auto&& nextBlend)
-        {
+    if (smoothed.peakRmsBlend.isSmoothing())
+    {
+        float* blends = controlTracks.getWritePointer(0);
+        for (int i = 0; i < n; ++i)
+            blends[i] = smoothed.peakRmsBlend.getNextValue();
+        detectorLevelsDb(level, meanSquares, blends, 0.0f, n);
+    }
+    else
+    {
+        detectorLevelsDb(level, meanSquares, nullptr, smoothed.peakRmsBlend.getNextValue(), n);
+    }
+
+    // From here on `gains` holds the reduction in dB, until it is turned into the gain.
+    const float blockMaxDb = runGainComputer(n, k);
+
+    bool coloured = false;
+    const bool colourOff = !smoothed.fetColour.isSmoothing() && smoothed.fetColour.getTargetValue() == 0.0f;
+    if (!colourOff)
+        withSmoothedValues(
+            smoothed.fetColour.isSmoothing(), [this] { return smoothed.fetColour.getNextValue(); },
+            [&](auto&& nextColour)
+            {
+                for (int i = 0; i < n; ++i)
+                {
+                    const float depth = nextColour() * std::clamp(gains[i] / 12.0f, 0.0f, 1.0f);
+                    depths[i] = depth;
+                    coloured = coloured || depth > 0.0f;
+                }
+            });
+
+    const int processed = std::min(channels, 2);
+    const float* inputs[2] = {buffer.getReadPointer(0, offset),
+                              processed > 1 ? buffer.getReadPointer(1, offset) : nullptr};
+    float* wets[2] = {wetBuffer.getWritePointer(0, latencySamples),
+                      wetBuffer.getWritePointer(1, latencySamples)};
+
+    bool settled = !coloured;
+    for (int c = 0; c < processed; ++c)
+        settled = settled && fetPreviousColour[static_cast<size_t>(c)] == 0.0f &&
+                  fetDcOutput[static_cast<size_t>(c)] == 0.0f;
+    if (!settled)
+    {
+        gainsInPlace(gains, n);
+        applyFetColour(inputs, wets, processed, n);
+        if (processed > 1)
             for (int i = 0; i < n; ++i)
             {
-                const float blend = nextBlend();
-                if (blend >= 1.0f)
-                    level[i] = amplitudeToDb(level[i]);
-                else if (blend <= 0.0f)
-                    level[i] = amplitudeToDb(std::sqrt(meanSquares[i]));
-                else
-                    level[i] = (1.0f - blend) * amplitudeToDb(std::sqrt(meanSquares[i])) +
-                               blend * amplitudeToDb(level[i]);
+                const float l = wets[0][i];
+                const float r = wets[1][i];
+                wets[0][i] = (l + r) * 0.5f;
+                wets[1][i] = (l - r) * 0.5f;
             }
-        });
+        return blockMaxDb;
+    }
+
+    // No colouring and a settled DC blocker: the colour would add exactly 0.
+    const float lastGain = gainedWet(gains, makeup, inputs[0], inputs[1], wets[0], wets[1], n);
+    for (int c = 0; c < processed; ++c)
+        fetPreviousInput[static_cast<size_t>(c)] = lastGain * inputs[c][n - 1];
+
+    return blockMaxDb;
+}
+
+float CompressorEngine::runGainComputer(int n, const Coefficients& k)
+{
+    float* level = detectorInput.getWritePointer(0);
+    float* gains = blockGains.getWritePointer(0);
+    float* makeup = makeupTrack.getWritePointer(0, latencySamples);
+    const Ballistics ballistics(k.attack, k.release, k.slowAttack, k.slowRelease);
 
     struct Controls
     {
@@ -434,82 +816,42 @@ float CompressorEngine::runCompressor(const juce::AudioBuffer<float>& buffer, in
                         smoothed.makeupGain.getNextValue()};
     };
 
+    if (!ramping)
+    {
+        const Controls c = nextControls();
+        if (c.opto == 0.0f)
+        {
+            // Without OPTO the target depends on the level alone: the curve runs as a pass of its own.
+            staticCurveDb(level, n, c.thresholdDb, c.ratio, c.kneeDb, c.fet);
+            std::fill(makeup, makeup + n, c.makeup);
+            return followTargets(level, gains, n, ballistics, c.slowWeight, fastGr, slowGr, gainReductionDb);
+        }
+    }
+
     float fast = fastGr;
     float slow = slowGr;
     float gr = gainReductionDb;
     float blockMaxDb = 0.0f;
-    const Coefficients times = k;
-    const bool fastByMax = times.attack <= times.release;
-    const bool slowByMax = times.slowAttack <= times.slowRelease;
-    withSmoothedValues(
-        ramping, nextControls,
-        [&](auto&& next)
-        {
-            for (int i = 0; i < n; ++i)
-            {
-                const Controls c = next();
-                const float overDb = level[i] - c.thresholdDb;
-                const float target = gainComputerDb(
-                    overDb, characterRatioScale(c.fet, c.opto, overDb, gr) * c.ratio, c.kneeDb);
-
-                // Each path takes the candidate of its attack or release coefficient. The smaller
-                // coefficient moves further, so the chosen one is always the larger (or, with the
-                // coefficients the other way round, the smaller) of the two: the same pick, no branch.
-                const float fastAttack = target + (fast - target) * times.attack;
-                const float fastRelease = target + (fast - target) * times.release;
-                fast = fastByMax ? std::max(fastAttack, fastRelease) : std::min(fastAttack, fastRelease);
-                const float half = 0.5f * target;
-                const float slowAttack = half + (slow - half) * times.slowAttack;
-                const float slowRelease = half + (slow - half) * times.slowRelease;
-                slow = slowByMax ? std::max(slowAttack, slowRelease) : std::min(slowAttack, slowRelease);
-
-                gr = std::max(slow * c.slowWeight, fast);
-                blockMaxDb = std::max(blockMaxDb, gr);
-                gains[i] = gr;
-                makeup[i] = c.makeup;
-            }
-        });
+    withSmoothedValues(ramping, nextControls,
+                       [&](auto&& next)
+                       {
+                           for (int i = 0; i < n; ++i)
+                           {
+                               const Controls c = next();
+                               const float overDb = level[i] - c.thresholdDb;
+                               const float target = gainComputerDb(
+                                   overDb, characterRatioScale(c.fet, c.opto, overDb, gr) * c.ratio,
+                                   c.kneeDb);
+                               ballistics.step(target, fast, slow);
+                               gr = std::max(slow * c.slowWeight, fast);
+                               blockMaxDb = std::max(blockMaxDb, gr);
+                               gains[i] = gr;
+                               makeup[i] = c.makeup;
+                           }
+                       });
     fastGr = fast;
     slowGr = slow;
     gainReductionDb = gr;
-
-    bool coloured = false;
-    withSmoothedValues(
-        smoothed.fetColour.isSmoothing(), [this] { return smoothed.fetColour.getNextValue(); },
-        [&](auto&& nextColour)
-        {
-            for (int i = 0; i < n; ++i)
-            {
-                const float depth = nextColour() * std::clamp(gains[i] / 12.0f, 0.0f, 1.0f);
-                depths[i] = depth;
-                coloured = coloured || depth > 0.0f;
-                gains[i] = reductionToGain(gains[i]);
-            }
-        });
-
-    const int processed = std::min(channels, 2);
-    const float* inputs[2] = {buffer.getReadPointer(0, offset),
-                              processed > 1 ? buffer.getReadPointer(1, offset) : nullptr};
-    float* wets[2] = {wetBuffer.getWritePointer(0), wetBuffer.getWritePointer(1)};
-
-    bool settled = !coloured;
-    for (int c = 0; c < processed; ++c)
-        settled = settled && fetPreviousColour[static_cast<size_t>(c)] == 0.0f &&
-                  fetDcOutput[static_cast<size_t>(c)] == 0.0f;
-    if (!settled)
-    {
-        applyFetColour(inputs, wets, processed, n);
-        return blockMaxDb;
-    }
-
-    // No colouring and a settled DC blocker: the colour would add exactly 0.
-    for (int c = 0; c < processed; ++c)
-    {
-        for (int i = 0; i < n; ++i)
-            wets[c][i] = gains[i] * inputs[c][i] * makeup[i];
-        fetPreviousInput[static_cast<size_t>(c)] = gains[n - 1] * inputs[c][n - 1];
-    }
-
     return blockMaxDb;
 }
 
@@ -517,7 +859,7 @@ void CompressorEngine::applyFetColour(const float* const* inputs, float* const* 
 {
     const float* gains = blockGains.getReadPointer(0);
     const float* depths = blockGains.getReadPointer(1);
-    const float* makeup = makeupTrack.getReadPointer(0);
+    const float* makeup = makeupTrack.getReadPointer(0, latencySamples);
     const float r = fetDcCoefficient;
 
     // Both channels in one pass, so that their DC-blocker recursions overlap.
@@ -566,23 +908,12 @@ void CompressorEngine::applyFetColour(const float* const* inputs, float* const* 
         run(std::integral_constant<std::size_t, 1>{});
 }
 
-void CompressorEngine::runDriveStage(int n, int channels)
+void CompressorEngine::runDriveStage(int n)
 {
-    float* wet0 = wetBuffer.getWritePointer(0);
+    // The stages take this block's mid; what they return is L samples late, level with the delayed wet.
+    const float* wetMid = wetBuffer.getReadPointer(0, latencySamples);
     float* mid = driveMids.getWritePointer(0);
-
-    if (channels > 1)
-    {
-        float* wet1 = wetBuffer.getWritePointer(1);
-        for (int i = 0; i < n; ++i)
-        {
-            const float l = wet0[i];
-            const float r = wet1[i];
-            wet0[i] = (l + r) * 0.5f;
-            wet1[i] = (l - r) * 0.5f;
-        }
-    }
-    std::copy(wet0, wet0 + n, mid);
+    std::copy(wetMid, wetMid + n, mid);
 
     if (driveCrossfading)
     {
@@ -591,13 +922,6 @@ void CompressorEngine::runDriveStage(int n, int channels)
         driveStages[1 - activeDriveSlot].process(incoming, n);
     }
     driveStages[activeDriveSlot].process(mid, n);
-}
-
-void CompressorEngine::alignLatency(int n, int channels)
-{
-    wetDelay.process(wetBuffer, std::min(channels, 2), n);
-    dryDelay.process(dryBuffer, std::min(channels, numChannels), n);
-    makeupDelay.process(makeupTrack, 1, n);
 }
 
 bool CompressorEngine::computeDriveAdd(int n)
@@ -630,7 +954,7 @@ bool CompressorEngine::computeDriveAdd(int n)
     return true;
 }
 
-void CompressorEngine::addDriveToWet(int n, int channels, bool driveAdds)
+bool CompressorEngine::addDriveToWet(int n, int channels, bool driveAdds)
 {
     float* mid = wetBuffer.getWritePointer(0);
     const float* add = driveMids.getReadPointer(0);
@@ -640,102 +964,113 @@ void CompressorEngine::addDriveToWet(int n, int channels, bool driveAdds)
         if (driveAdds)
             for (int k = 0; k < n; ++k)
                 mid[k] += add[k];
-        return;
+        return false;
+    }
+
+    if (!driveAdds && sideDryEnvelope == sideWetEnvelope)
+    {
+        // Both envelopes follow the same mid, so the side scale is exactly 1: the mix decodes.
+        followMid(mid, n, sideEnvelopeCoefficient, sideHoldDecay, sideDryEnvelope, sideHold);
+        sideWetEnvelope = sideDryEnvelope;
+        return true;
     }
 
     float* side = wetBuffer.getWritePointer(1);
     const float coefficient = sideEnvelopeCoefficient;
+    const float keep = 1.0f - coefficient;
     const float decay = sideHoldDecay;
     float dryEnvelope = sideDryEnvelope;
     float wetEnvelope = sideWetEnvelope;
     float hold = sideHold;
-
-    if (!driveAdds && dryEnvelope == wetEnvelope)
+    for (int k = 0; k < n; ++k)
     {
-        // Both envelopes follow the same mid, so the side scale is exactly 1: only decode.
-        for (int k = 0; k < n; ++k)
-        {
-            const float m = mid[k];
-            const float s = side[k];
-            dryEnvelope += (std::abs(m) - dryEnvelope) * coefficient;
-            hold = std::max(hold * decay, dryEnvelope);
-            mid[k] = m + s;
-            side[k] = m - s;
-        }
-        wetEnvelope = dryEnvelope;
+        const float m = mid[k];
+        const float s = side[k];
+        const float driven = driveAdds ? m + add[k] : m;
+        dryEnvelope = dryEnvelope * keep + std::abs(m) * coefficient;
+        wetEnvelope = wetEnvelope * keep + std::abs(driven) * coefficient;
+        hold = std::max(hold * decay, dryEnvelope);
+        // The floor keeps the scale finite where the mid falls silent under a live side.
+        const float floor = std::max(1.0e-7f, 0.003f * hold);
+        const float scaled = s * ((wetEnvelope + floor) / (dryEnvelope + floor));
+        mid[k] = driven + scaled;
+        side[k] = driven - scaled;
     }
-    else
-    {
-        for (int k = 0; k < n; ++k)
-        {
-            const float m = mid[k];
-            const float s = side[k];
-            const float driven = driveAdds ? m + add[k] : m;
-            dryEnvelope += (std::abs(m) - dryEnvelope) * coefficient;
-            wetEnvelope += (std::abs(driven) - wetEnvelope) * coefficient;
-            hold = std::max(hold * decay, dryEnvelope);
-            // The floor keeps the scale finite where the mid falls silent under a live side.
-            const float floor = std::max(1.0e-7f, 0.003f * hold);
-            const float scaled = s * ((wetEnvelope + floor) / (dryEnvelope + floor));
-            mid[k] = driven + scaled;
-            side[k] = driven - scaled;
-        }
-    }
-
     sideDryEnvelope = dryEnvelope;
     sideWetEnvelope = wetEnvelope;
     sideHold = hold;
+    return false;
 }
 
 void CompressorEngine::buildOutput(juce::AudioBuffer<float>& buffer, int offset, int n, int channels)
 {
     const int processed = std::min(channels, 2);
-    addDriveToWet(n, processed, computeDriveAdd(n));
+    const bool decodeInMix = addDriveToWet(n, processed, computeDriveAdd(n));
 
     const int dryChannels = std::min(channels, numChannels);
     const float* makeup = makeupTrack.getReadPointer(0);
     const float* wet[2] = {wetBuffer.getReadPointer(0), wetBuffer.getReadPointer(1)};
-    const float* dry[2] = {dryBuffer.getReadPointer(0),
-                           dryChannels > 1 ? dryBuffer.getReadPointer(1) : nullptr};
     float* out[2] = {buffer.getWritePointer(0, offset),
                      processed > 1 ? buffer.getWritePointer(1, offset) : nullptr};
 
-    struct Controls
-    {
-        float mix, output, process, comp;
-    };
+    MixControls controls;
     const bool compRamping = smoothed.driveCompDb.isSmoothing();
     const float steadyComp =
         juce::Decibels::decibelsToGain(smoothed.driveCompDb.getCurrentValue(), silenceDb);
-    const bool ramping = compRamping || smoothed.mix.isSmoothing() || smoothed.outputGain.isSmoothing() ||
-                         smoothed.processAmount.isSmoothing();
-    const auto nextControls = [this, compRamping, steadyComp]
+    if (compRamping || smoothed.mix.isSmoothing() || smoothed.outputGain.isSmoothing() ||
+        smoothed.processAmount.isSmoothing())
     {
-        Controls c{smoothed.mix.getNextValue(), smoothed.outputGain.getNextValue(),
-                   smoothed.processAmount.getNextValue(), steadyComp};
-        if (compRamping)
-            c.comp = juce::Decibels::decibelsToGain(smoothed.driveCompDb.getNextValue(), silenceDb);
-        return c;
-    };
+        float* mixes = controlTracks.getWritePointer(0);
+        float* outputs = controlTracks.getWritePointer(1);
+        float* processes = controlTracks.getWritePointer(2);
+        float* comps = controlTracks.getWritePointer(3);
+        for (int k = 0; k < n; ++k)
+        {
+            mixes[k] = smoothed.mix.getNextValue();
+            outputs[k] = smoothed.outputGain.getNextValue();
+            processes[k] = smoothed.processAmount.getNextValue();
+            comps[k] = compRamping
+                           ? juce::Decibels::decibelsToGain(smoothed.driveCompDb.getNextValue(), silenceDb)
+                           : steadyComp;
+        }
+        controls.mixes = mixes;
+        controls.outputs = outputs;
+        controls.processes = processes;
+        controls.comps = comps;
+    }
+    else
+    {
+        controls.mix = smoothed.mix.getNextValue();
+        controls.output = smoothed.outputGain.getNextValue();
+        controls.process = smoothed.processAmount.getNextValue();
+        controls.comp = steadyComp;
+    }
 
-    withSmoothedValues(ramping, nextControls,
-                       [&](auto&& next)
-                       {
-                           for (int k = 0; k < n; ++k)
-                           {
-                               const Controls v = next();
-                               const float mk = makeup[k];
-                               for (int c = 0; c < processed; ++c)
-                               {
-                                   float w = wet[c][k];
-                                   if (v.comp != 1.0f)
-                                       w *= v.comp;
-                                   const float d = c < dryChannels ? dry[c][k] : out[c][k];
-                                   out[c][k] =
-                                       ((v.mix * w + d * mk * (1.0f - v.mix)) * v.output - d) * v.process + d;
-                               }
-                           }
-                       });
+    for (int c = 0; c < processed; ++c)
+    {
+        // A channel without a dry copy mixes against its own input.
+        const float* dry = c < dryChannels ? dryBuffer.getReadPointer(c) : out[c];
+        if (decodeInMix)
+            mixChannel(out[c], wet[0], wet[1], c == 0 ? 1 : -1, dry, makeup, n, controls);
+        else
+            mixChannel(out[c], wet[c], nullptr, 0, dry, makeup, n, controls);
+    }
+}
+
+void CompressorEngine::keepLatencyHistory(int n, int channels)
+{
+    // The last L samples of the block become the front of the next one.
+    const auto bytes = sizeof(float) * static_cast<size_t>(latencySamples);
+    const auto keep = [n, bytes](juce::AudioBuffer<float>& track, int channel)
+    {
+        float* samples = track.getWritePointer(channel);
+        std::memmove(samples, samples + n, bytes);
+    };
+    for (int c = 0; c < std::min(channels, 2); ++c)
+        keep(wetBuffer, c);
+    for (int c = 0; c < std::min(channels, numChannels); ++c)
+        keep(dryBuffer, c);
+    keep(makeupTrack, 0);
 }
 
 void CompressorEngine::advanceDriveCrossfade(int n)

@@ -3,7 +3,6 @@
 #include "dsp/CharacterVoicing.h"
 #include "dsp/DriveStage.h"
 #include "dsp/EngineSettings.h"
-#include "dsp/SampleDelay.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
 
@@ -11,6 +10,12 @@
 
 namespace tq4
 {
+
+// The decibel conversions of the engine's block passes, within about 1 ulp of 20 log10 and 10^(x/20).
+// Amplitudes to dB, floored at -100 dB (0 and below included).
+void amplitudesToDb(const float* amplitudes, float* decibels, int n) noexcept;
+// Gain reductions in dB (from -120 dB) to linear gains; 0 from 100 dB of reduction on.
+void reductionsToGains(const float* reductionsDb, float* gains, int n) noexcept;
 
 // The whole real-time signal path: linked detector, soft-knee gain computer, two-path ballistics,
 // character colouring, parallel drive, makeup, output gain, mix and the crossfade to the
@@ -58,7 +63,6 @@ private:
                       const EngineSettings& settings);
 
     void sanitiseAndDetect(juce::AudioBuffer<float>& buffer, int offset, int n, int channels);
-    void copyDry(const juce::AudioBuffer<float>& buffer, int offset, int n, int channels);
     Coefficients blockCoefficients(const EngineSettings& settings,
                                    const CharacterVoicing& voicing) const noexcept;
     void setCompressorTargets(const EngineSettings& settings, const CharacterVoicing& voicing);
@@ -69,12 +73,13 @@ private:
     void setOutputTargets(const EngineSettings& settings, bool snap);
     float runCompressor(const juce::AudioBuffer<float>& buffer, int offset, int n, int channels,
                         const Coefficients& coefficients);
+    float runGainComputer(int n, const Coefficients& coefficients);
     void applyFetColour(const float* const* inputs, float* const* wets, int channels, int n);
-    void runDriveStage(int n, int channels);
-    void alignLatency(int n, int channels);
+    void runDriveStage(int n);
     bool computeDriveAdd(int n);
-    void addDriveToWet(int n, int channels, bool driveAdds);
+    bool addDriveToWet(int n, int channels, bool driveAdds);
     void buildOutput(juce::AudioBuffer<float>& buffer, int offset, int n, int channels);
+    void keepLatencyHistory(int n, int channels);
     void advanceDriveCrossfade(int n);
 
     double sampleRate = 44100.0;
@@ -84,6 +89,8 @@ private:
     int preparedChannels = 0;
     int latencySamples = 0;
 
+    // Dry, wet (mid/side for stereo) and makeup run L samples behind the input: each holds the last L
+    // samples of the previous block in front of the current one, so sample k of the output reads index k.
     juce::AudioBuffer<float> dryBuffer;
     juce::AudioBuffer<float> wetBuffer;
     juce::AudioBuffer<float> makeupTrack;
@@ -92,10 +99,9 @@ private:
     // Mono mid copies: 0 for the active drive slot, 1 for the idle one while a type change fades in.
     // After the stages ran they hold their outputs, then channel 0 the drive added to each sample.
     juce::AudioBuffer<float> driveMids;
-
-    SampleDelay wetDelay;
-    SampleDelay dryDelay;
-    SampleDelay makeupDelay;
+    // Per-sample values of smoothers while they ramp: 0 blend or mix, 1 output, 2 process, 3 drive
+    // compensation.
+    juce::AudioBuffer<float> controlTracks;
 
     float peakEnvelope = 0.0f;
     float meanSquare = 0.0f;

@@ -250,18 +250,41 @@ void DriveStage::processInactive(float* mono, int numSamples) noexcept
     const int length = static_cast<int>(dryDelay.size());
     float lastDry = toneState;
 
-    for (int k = 0; k < numSamples; ++k)
+    if (length > 0 && numSamples > 0)
     {
-        if (length > 0)
+        // Only the last `length` samples stay in the ring, so they are copied as up to two runs; the last
+        // slot written gives up the dry sample `length` before the end of the block.
+        const int start = dryWrite;
+        const int next = static_cast<int>((static_cast<long long>(start) + numSamples) % length);
+        const int kept = std::min(numSamples, length);
+        const int lastSlot = next == 0 ? length - 1 : next - 1;
+        if (numSamples > length)
         {
-            auto& slot = dryDelay[static_cast<size_t>(dryWrite)];
-            lastDry = slot;
-            slot = std::isfinite(mono[k]) ? mono[k] : 0.0f;
-            dryWrite = dryWrite + 1 == length ? 0 : dryWrite + 1;
+            const float x = mono[numSamples - 1 - length];
+            lastDry = std::isfinite(x) ? x : 0.0f;
+        }
+        else
+        {
+            lastDry = dryDelay[static_cast<size_t>(lastSlot)];
         }
 
-        mono[k] = 0.0f;
+        const float* source = mono + (numSamples - kept);
+        int slot = next - kept < 0 ? next - kept + length : next - kept;
+        for (int k = 0; k < kept;)
+        {
+            const int run = std::min(kept - k, length - slot);
+            for (int j = 0; j < run; ++j)
+            {
+                const float x = source[k + j];
+                dryDelay[static_cast<size_t>(slot + j)] = std::isfinite(x) ? x : 0.0f;
+            }
+            k += run;
+            slot = 0;
+        }
+        dryWrite = next;
     }
+
+    std::fill(mono, mono + numSamples, 0.0f);
 
     // The tone filter waits at the dry level so that waking up does not start with a step.
     toneState = lastDry;
@@ -301,11 +324,14 @@ void DriveStage::processSlice(float* mono, int n) noexcept
 
         if (silenceCounter > silenceLimit)
         {
-            for (int k = 0; k < n; ++k)
-            {
-                dryDelay[static_cast<size_t>(dryWrite)] = 0.0f;
-                dryWrite = dryWrite + 1 == length ? 0 : dryWrite + 1;
-            }
+            // The ring only takes zeros: the slots of the block's last `length` samples.
+            const int kept = std::min(n, length);
+            const int next = static_cast<int>((static_cast<long long>(dryWrite) + n) % length);
+            const int first = next - kept < 0 ? next - kept + length : next - kept;
+            const int run = std::min(kept, length - first);
+            std::fill(dryDelay.begin() + first, dryDelay.begin() + first + run, 0.0f);
+            std::fill(dryDelay.begin(), dryDelay.begin() + (kept - run), 0.0f);
+            dryWrite = next;
 
             return; // the block is all zeros already
         }

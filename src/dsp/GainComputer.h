@@ -3,9 +3,25 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace tq4
 {
+
+// ifTrue where condition holds, else ifFalse, through bit masks. Loops over a plain ?: would not vectorise
+// without AVX-512: the compiler moves the arithmetic of one side behind a branch, and float arithmetic
+// behind a branch (it may trap) is not evaluated speculatively.
+inline float selectWithoutBranch(bool condition, float ifTrue, float ifFalse) noexcept
+{
+    const uint32_t mask = 0u - static_cast<uint32_t>(condition);
+    uint32_t a, b;
+    std::memcpy(&a, &ifTrue, sizeof a);
+    std::memcpy(&b, &ifFalse, sizeof b);
+    const uint32_t chosen = (a & mask) | (b & ~mask);
+    float result;
+    std::memcpy(&result, &chosen, sizeof result);
+    return result;
+}
 
 // The compressor's static curve: soft-knee gain computer, the characters' ratio scaling and the
 // steady-state gain reduction that makeup and the learn solver predict with. All results are
@@ -18,16 +34,13 @@ inline float gainComputerDb(float overDb, float ratio, float kneeDb) noexcept
     const float r = std::max(ratio, 1.0f);
     const float slope = 1.0f - 1.0f / r;
 
-    if (-kneeDb > 2.0f * overDb)
-        return 0.0f;
-
-    if (kneeDb >= 2.0f * std::abs(overDb))
-    {
-        const float x = overDb + 0.5f * kneeDb;
-        return x * x * slope / (2.0f * kneeDb);
-    }
-
-    return slope * overDb;
+    // Every piece is evaluated and one is picked, so that a loop over the curve vectorises.
+    const float x = overDb + 0.5f * kneeDb;
+    const float inKnee = x * x * slope / (2.0f * kneeDb);
+    const float above = slope * overDb;
+    const bool belowKnee = -kneeDb > 2.0f * overDb;
+    const bool inside = kneeDb >= 2.0f * std::abs(overDb);
+    return selectWithoutBranch(belowKnee, 0.0f, selectWithoutBranch(inside, inKnee, above));
 }
 
 // Multiplier of the set ratio: FET catches small overshoots harder, OPTO grows with the reduction

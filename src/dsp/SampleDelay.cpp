@@ -1,6 +1,7 @@
 #include "dsp/SampleDelay.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tq4
 {
@@ -9,47 +10,40 @@ void SampleDelay::prepare(int numChannels, int delaySamples)
 {
     channels = std::max(numChannels, 0);
     delay = std::max(delaySamples, 0);
-    ringLength = delay + maxBlockSize + 1;
-    rings.assign(static_cast<size_t>(channels) * static_cast<size_t>(ringLength), 0.0f);
-    writePosition = 0;
+    lineLength = delay + maxBlockSize;
+    lines.assign(static_cast<size_t>(channels) * static_cast<size_t>(lineLength), 0.0f);
 }
 
 void SampleDelay::clear() noexcept
 {
-    std::fill(rings.begin(), rings.end(), 0.0f);
-    writePosition = 0;
+    std::fill(lines.begin(), lines.end(), 0.0f);
 }
 
 void SampleDelay::process(juce::AudioBuffer<float>& buffer, int numChannels, int numSamples) noexcept
 {
-    // Without a delay the ring would only hand back what was just written.
+    // Without a delay the line would only hand back what was just written.
     if (delay == 0 || numSamples <= 0)
         return;
 
     const int k = std::min({numChannels, channels, buffer.getNumChannels()});
     const int n = std::min(numSamples, buffer.getNumSamples());
+    const auto historyBytes = sizeof(float) * static_cast<size_t>(delay);
 
     for (int c = 0; c < k; ++c)
     {
-        float* ring = rings.data() + static_cast<size_t>(c) * static_cast<size_t>(ringLength);
+        float* line = lines.data() + static_cast<size_t>(c) * static_cast<size_t>(lineLength);
         float* data = buffer.getWritePointer(c);
-        int write = writePosition;
-        int read = write - delay;
-        if (read < 0)
-            read += ringLength;
-
-        for (int i = 0; i < n; ++i)
+        // Block copies: the input goes behind the history, the output is the front of the line, and the
+        // line's end becomes the next history.
+        for (int start = 0; start < n; start += maxBlockSize)
         {
-            ring[write] = data[i];
-            data[i] = ring[read];
-            if (++write == ringLength)
-                write = 0;
-            if (++read == ringLength)
-                read = 0;
+            const int m = std::min(maxBlockSize, n - start);
+            const auto bytes = sizeof(float) * static_cast<size_t>(m);
+            std::memcpy(line + delay, data + start, bytes);
+            std::memcpy(data + start, line, bytes);
+            std::memmove(line, line + m, historyBytes);
         }
     }
-
-    writePosition = (writePosition + n) % ringLength;
 }
 
 } // namespace tq4

@@ -26,9 +26,9 @@ public:
 private:
     int channels = 0;
     int delay = 0;
-    int ringLength = 1;
-    int writePosition = 0;
-    std::vector<float> rings; // channels * ringLength
+    int lineLength = 0;
+    // Per channel the last `delay` input samples, followed by room for a block.
+    std::vector<float> lines; // channels * lineLength
 };
 
 } // namespace tq4

@@ -264,6 +264,49 @@ TEST_F(CompressorEngineTest, FullyDryOutputIsTheInputDelayedByTheLatency)
         EXPECT_EQ(meter, 0.0f);
 }
 
+TEST_F(CompressorEngineTest, BlocksShorterThanTheLatencyKeepDryWetAndMakeupAligned)
+{
+    EngineSettings s = compressing(3);
+    s.autoMakeup = true;
+    s.mix = 0.7f;
+
+    juce::AudioBuffer<float> input(2, 12000);
+    tq4test::fillNoise(input, 0.9f, 12);
+    juce::AudioBuffer<float> reference(input), irregular(input);
+    render(engine, reference, s, 512);
+
+    CompressorEngine small;
+    small.prepare(sampleRate, 2);
+    const int latency = small.getLatencySamples();
+    const int sizes[] = {1, 5, 17, latency - 1, latency, latency + 1, 300};
+    for (int start = 0, k = 0; start < irregular.getNumSamples(); ++k)
+    {
+        const int n = std::min(sizes[k % 7], irregular.getNumSamples() - start);
+        juce::AudioBuffer<float> block(irregular.getArrayOfWritePointers(), 2, start, n);
+        small.process(block, 2, s);
+        start += n;
+    }
+    // Any misaligned track would be off by far more than rounding.
+    EXPECT_LT(tq4test::maxAbsDifference(irregular, reference), 1.0e-6f);
+
+    // Fully dry, the output is the input exactly L late, whatever the blocks.
+    CompressorEngine dry;
+    dry.prepare(sampleRate, 2);
+    dry.setProcessTarget(0.0f);
+    juce::AudioBuffer<float> delayed(input);
+    for (int start = 0, k = 0; start < delayed.getNumSamples(); ++k)
+    {
+        const int n = std::min(sizes[(k + 3) % 7], delayed.getNumSamples() - start);
+        juce::AudioBuffer<float> block(delayed.getArrayOfWritePointers(), 2, start, n);
+        dry.process(block, 2, s);
+        start += n;
+    }
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < input.getNumSamples(); ++i)
+            ASSERT_EQ(delayed.getSample(c, i), i < latency ? 0.0f : input.getSample(c, i - latency))
+                << c << ":" << i;
+}
+
 TEST_F(CompressorEngineTest, MeterReadsZeroOnceTheOutputIsMostlyDry)
 {
     const EngineSettings s = compressing(3);

@@ -226,6 +226,36 @@ TEST_P(DriveStageAtRate, InactiveStageOutputsZero)
     }
 }
 
+TEST_P(DriveStageAtRate, AnInactiveStageHandsOnTheSameDryDelayWhateverItsBlockSizes)
+{
+    // What an inactive stage keeps (its dry delay, the tone filter's resting level) must not depend on how
+    // its input was cut into blocks: one sample at a time is the reference. Waking up replays it.
+    auto quiet = noise(3001, 0.5f, 31);
+    quiet[2990] = std::numeric_limits<float>::quiet_NaN(); // kept as 0
+    quiet[2995] = std::numeric_limits<float>::infinity();
+    const auto loud = noise(2000, 0.4f, 32);
+
+    const auto wakeAfter = [&](int blockSize)
+    {
+        tq4::DriveStage s;
+        s.prepare(sampleRate(), &stage);
+        s.setVoicing(tape, 0.0f);
+        for (const float v : run(s, quiet, blockSize))
+            EXPECT_EQ(v, 0.0f);
+        s.setVoicing(tape, 0.8f);
+        return run(s, loud);
+    };
+
+    const auto reference = wakeAfter(1);
+    const int latency = stage.latency();
+    for (const int blockSize : {2, 7, latency - 1, latency, latency + 1, 300, 3001, 4096})
+    {
+        const auto woken = wakeAfter(blockSize);
+        for (size_t i = 0; i < reference.size(); ++i)
+            ASSERT_EQ(woken[i], reference[i]) << "blocks of " << blockSize << " at " << i;
+    }
+}
+
 TEST_P(DriveStageAtRate, OutputIsABoundedFiniteDifferenceForASineAtEveryType)
 {
     const int length = static_cast<int>(0.25 * sampleRate());
