@@ -38,19 +38,64 @@ void storeNumber(juce::ValueTree& tree, const juce::Identifier& property, const 
     tree.setProperty(property, value, nullptr);
 }
 
-// XML forbids repeating an attribute; the framework's parser lets it through and the value tree
-// would then hold the property twice.
-bool hasRepeatedAttributes(const juce::XmlElement& element)
+// Well-formed UTF-8 only: the framework accepts overlong forms, which then change on every save.
+bool isStrictUtf8(const uint8_t* text, size_t size)
 {
+    for (size_t i = 0; i < size;)
+    {
+        const uint8_t c = text[i];
+        size_t extra = 0;
+        uint32_t codePoint = 0, lowest = 0;
+        if (c < 0x80)
+        {
+            ++i;
+            continue;
+        }
+        if ((c & 0xe0) == 0xc0)
+            extra = 1, codePoint = c & 0x1fu, lowest = 0x80;
+        else if ((c & 0xf0) == 0xe0)
+            extra = 2, codePoint = c & 0x0fu, lowest = 0x800;
+        else if ((c & 0xf8) == 0xf0)
+            extra = 3, codePoint = c & 0x07u, lowest = 0x10000;
+        else
+            return false;
+        if (i + extra >= size)
+            return false;
+        for (size_t k = 1; k <= extra; ++k)
+        {
+            if ((text[i + k] & 0xc0) != 0x80)
+                return false;
+            codePoint = (codePoint << 6) | (text[i + k] & 0x3fu);
+        }
+        if (codePoint < lowest || codePoint > 0x10ffff || (codePoint >= 0xd800 && codePoint <= 0xdfff))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+bool isPlainName(const juce::String& name)
+{
+    return name.isNotEmpty() &&
+           name.containsOnly("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-.:");
+}
+
+// XML forbids repeating an attribute, and every name the plug-in writes is plain ASCII; the
+// framework's parser lets both through, and such names do not survive a save unchanged.
+bool hasUnusableNames(const juce::XmlElement& element)
+{
+    if (!isPlainName(element.getTagName()))
+        return true;
     juce::StringArray names;
     for (int i = 0; i < element.getNumAttributes(); ++i)
     {
-        if (names.contains(element.getAttributeName(i)))
+        const auto name = element.getAttributeName(i);
+        if (!isPlainName(name) || names.contains(name))
             return true;
-        names.add(element.getAttributeName(i));
+        names.add(name);
     }
     for (const auto* child : element.getChildIterator())
-        if (hasRepeatedAttributes(*child))
+        if (hasUnusableNames(*child))
             return true;
     return false;
 }
@@ -194,12 +239,12 @@ std::unique_ptr<juce::XmlElement> readStateXml(const void* data, int sizeInBytes
     // juce::String assumes valid UTF-8; a damaged byte would otherwise let text functions read past
     // the end of a string.
     const auto* text = static_cast<const char*>(data) + 8;
-    if (!juce::CharPointer_UTF8::isValidString(text, static_cast<int>(length)))
+    if (!isStrictUtf8(reinterpret_cast<const uint8_t*>(text), length))
         return nullptr;
 
     juce::XmlDocument document(juce::String::fromUTF8(text, static_cast<int>(length)));
     auto xml = document.getDocumentElement();
-    if (xml == nullptr || document.getLastParseError().isNotEmpty() || hasRepeatedAttributes(*xml))
+    if (xml == nullptr || document.getLastParseError().isNotEmpty() || hasUnusableNames(*xml))
         return nullptr;
     return xml;
 }

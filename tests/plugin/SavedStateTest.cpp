@@ -288,7 +288,17 @@ TEST(SavedState, UnreadableOrForeignBlocksChangeNothing)
 
     const auto repeated = blockFromXml(
         "<PARAMETERS tq4BaseMix=\"50\" tq4BaseMix=\"20\"><PARAM id=\"mix\" value=\"5\"/></PARAMETERS>");
-    for (const auto& block : {truncated, garbage, lengthLies, unclosed, repeated,
+    // An overlong UTF-8 form of "O" in a property name.
+    auto overlong = blockFromXml("<PARAMETERS tq4XXpliedSource=\"1\"/>");
+    auto* text = static_cast<uint8_t*>(overlong.getData()) + 8;
+    for (size_t i = 0; i + 1 < overlong.getSize() - 8; ++i)
+        if (text[i] == 'X' && text[i + 1] == 'X')
+        {
+            text[i] = 0xc1;
+            text[i + 1] = 0x8f;
+            break;
+        }
+    for (const auto& block : {truncated, garbage, lengthLies, unclosed, repeated, overlong,
                               blockFromXml("<SOMETHINGELSE threshold=\"-3\"/>"), juce::MemoryBlock()})
     {
         restore(p, block);
