@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything in Release, runs the whole test suite, then fuzzes the
-# state restore for a bounded time.
+# state restore for a bounded number of inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,7 +8,9 @@ scripts/setup.sh
 
 build=${TQ4_BUILD_DIR:-build}
 fuzz_build=${TQ4_FUZZ_BUILD_DIR:-build-fuzz}
-fuzz_seconds=${TQ4_FUZZ_SECONDS:-120}
+fuzz_seconds=${TQ4_FUZZ_SECONDS:-300}
+# A fixed seed and run count make the run repeatable: the same inputs on every machine.
+fuzz_runs=${TQ4_FUZZ_RUNS:-150000}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
@@ -25,5 +27,6 @@ trap 'rm -rf "$corpus"' EXIT
 # Seed with a real saved state so the fuzzer starts from well-formed blocks.
 render="$(cd "$build" && pwd)/tools/tq4-render/tq4-render"
 (cd "$corpus" && "$render" --set source=Drum --set character=FET --state-out seed.state >/dev/null && rm -f tq4-demo.wav)
-"$fuzz_build/tests/fuzz/tq4_state_fuzzer" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=4096 \
+"$fuzz_build/tests/fuzz/tq4_state_fuzzer" -seed="${TQ4_FUZZ_SEED:-20261210}" -runs="$fuzz_runs" -max_total_time="$fuzz_seconds" \
+    -timeout=10 -rss_limit_mb=4096 \
     -print_final_stats=1 "$corpus"
