@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds everything in Release, runs the whole test suite, then fuzzes the
-# state restore for a bounded number of inputs.
+# Sets up the machine, builds everything in Release, runs the whole test suite, runs the tests that
+# cross threads under ThreadSanitizer, then fuzzes the state restore for a bounded number of inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +18,13 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release "${launcher[@]}"
 cmake --build "$build" --parallel "$(nproc)"
 # The editor and host tests need a display; Xvfb gives them one.
 xvfb-run -a -s "-screen 0 1600x1000x24" ctest --test-dir "$build" --output-on-failure --timeout 900
+
+# The tests whose code crosses threads, again under ThreadSanitizer; only their target is built.
+tsan_build=${TQ4_TSAN_BUILD_DIR:-build-tsan}
+cmake -S . -B "$tsan_build" -DCMAKE_BUILD_TYPE=Release -DTQ4_SANITIZE=thread "${launcher[@]}"
+cmake --build "$tsan_build" --parallel "$(nproc)" --target tq4_thread_tests
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
+    xvfb-run -a -s "-screen 0 1600x1000x24" "$tsan_build/tests/tq4_thread_tests"
 
 # libFuzzer needs clang: a second, instrumented build of the core.
 CC=clang CXX=clang++ cmake -S . -B "$fuzz_build" -DCMAKE_BUILD_TYPE=Release -DTQ4_FUZZ=ON "${launcher[@]}"

@@ -2,6 +2,7 @@
 
 #include "dsp/GainComputer.h"
 #include "dsp/Makeup.h"
+#include "dsp/VectorClones.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -10,10 +11,6 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
-
-// The block passes are built for AVX-512, for AVX2 with FMA and for baseline x86-64; the loader picks the
-// one the CPU runs. The builds differ only in rounding (FMA contraction).
-#define TQ4_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 
 namespace tq4
 {

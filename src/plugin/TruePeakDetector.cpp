@@ -1,5 +1,7 @@
 #include "plugin/TruePeakDetector.h"
 
+#include "dsp/VectorClones.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -16,7 +18,7 @@ constexpr int chunk = 256;
 // phases accumulate in registers while each input vector is loaded once per tap. Built for AVX-512, for AVX2
 // with FMA and for baseline x86-64 (feature-dispatched, so that any vendor's CPU gets its build); the results
 // differ only by rounding.
-__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) float
+TQ4_VECTOR_CLONES float
 chunkPeak(const float (&branch)[TruePeakDetector::phases][TruePeakDetector::taps], const float* line,
           int n) noexcept
 {
