@@ -89,17 +89,19 @@ TEST(ProcessorThreads, AudioKeepsRunningWhileTheMessageThreadEditsRestoresAndLea
 
     // Edits, restores and learns that the restores cut short.
     processor.learnRequested = true;
-    tickFor(processor, 1.5, [&](int tick) {
-        tq4test::setParameter(processor, "threshold", -10.0f - static_cast<float>(tick % 30));
-        tq4test::setParameter(processor, "driveOn", (tick / 10) % 2 == 0 ? 1.0f : 0.0f);
-        tq4test::setParameter(processor, "character", static_cast<float>(tick % 4));
-        if (tick % 20 == 19)
-        {
-            processor.setStateInformation(saved.getData(), static_cast<int>(saved.getSize()));
-            processor.learnRequested = true;
-        }
-        return true;
-    });
+    tickFor(processor, 1.5,
+            [&](int tick)
+            {
+                tq4test::setParameter(processor, "threshold", -10.0f - static_cast<float>(tick % 30));
+                tq4test::setParameter(processor, "driveOn", (tick / 10) % 2 == 0 ? 1.0f : 0.0f);
+                tq4test::setParameter(processor, "character", static_cast<float>(tick % 4));
+                if (tick % 20 == 19)
+                {
+                    processor.setStateInformation(saved.getData(), static_cast<int>(saved.getSize()));
+                    processor.learnRequested = true;
+                }
+                return true;
+            });
 
     // A learn left to finish while the parameters keep moving; the one still running belongs to an
     // earlier restore and would not be written, so it is cancelled first.
@@ -108,10 +110,12 @@ TEST(ProcessorThreads, AudioKeepsRunningWhileTheMessageThreadEditsRestoresAndLea
     processor.setStateInformation(saved.getData(), static_cast<int>(saved.getSize()));
     tq4test::setParameter(processor, "driveOn", 1.0f);
     processor.learnRequested = true;
-    tickFor(processor, 120.0, [&](int tick) {
-        tq4test::setParameter(processor, "mix", 50.0f + static_cast<float>(tick % 50));
-        return processor.learnRequested.load();
-    });
+    tickFor(processor, 120.0,
+            [&](int tick)
+            {
+                tq4test::setParameter(processor, "mix", 50.0f + static_cast<float>(tick % 50));
+                return processor.learnRequested.load();
+            });
     EXPECT_FALSE(processor.learnRequested.load());
     EXPECT_TRUE(processor.learnSnapshot().valid);
 
