@@ -6,10 +6,11 @@ packages=(
     build-essential cmake pkg-config ccache
     juce-modules-source
     libflac-dev libvorbis-dev libogg-dev libcurl4-openssl-dev
-    libasound2-dev libfreetype-dev libfontconfig1-dev
+    libasound2-dev libjack-jackd2-dev libfreetype-dev libfontconfig1-dev
     libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth
+    xvfb xauth x11-utils
+    lilv-utils sordi lv2-dev
     clang libclang-rt-14-dev
 )
 
