@@ -1,7 +1,12 @@
 #include "dsp/DriveModels.h"
 
+#include "dsp/VectorClones.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
 
 namespace tq4
 {
@@ -180,64 +185,291 @@ void primeCurveStage(CurveStageMemory& memory, float scaleL, const DriveShape& s
     memory.valid = true;
 }
 
+DriveCurveBlockConstants driveCurveBlockConstants(const DriveCurveConstants& c) noexcept
+{
+    constexpr double twoThirds = 2.0 / 3.0;
+    DriveCurveBlockConstants k;
+    k.r = static_cast<float>(c.r);
+
+    const auto set = [](float* out, std::initializer_list<double> values)
+    {
+        for (const double v : values)
+            *out++ = static_cast<float>(v);
+    };
+
+    set(k.jBelow, {twoThirds * -0.15, twoThirds * 0.5, twoThirds * -0.72});
+    set(k.kBelow, {1.0 / 3.0, -0.96});
+
+    // The values at the knee from the power piece's own form, the slopes from the curve's constants.
+    const double d = std::sqrt(c.r) - 1.0;
+    const double jKnee[4] = {d * d * d * (twoThirds + d * (5.0 / 6.0 + d * (4.0 / 15.0))),
+                             twoThirds * (c.P - 1.0 - 1.5 * (c.r - 1.0)), twoThirds * (0.5 * c.u - 0.75),
+                             twoThirds * (-c.v / 3.0)};
+    const double kKnee[3] = {d * d * (1.0 + twoThirds * d), twoThirds * (c.u - 1.5), twoThirds * -c.v};
+    set(k.jKnee, {jKnee[0], jKnee[1], jKnee[2], jKnee[3]});
+    set(k.kKnee, {kKnee[0], kKnee[1], kKnee[2]});
+    set(k.jLinear, {jKnee[0] + jKnee[1] + jKnee[2] + jKnee[3], twoThirds * (c.E - 1.0 - 1.5 * c.r),
+                    twoThirds * (0.5 * c.s1 - 0.75)});
+    set(k.kLinear, {kKnee[0] + kKnee[1] + kKnee[2], twoThirds * (c.s1 - 1.5)});
+    return k;
+}
+
+namespace
+{
+// c ? a : b through the bits, so that both sides stay computed and the loop keeps no branch to vectorise
+// around (a plain select lets the compiler move each side under its condition).
+inline __attribute__((always_inline)) float pick(bool c, float a, float b) noexcept
+{
+    uint32_t ua, ub;
+    std::memcpy(&ua, &a, sizeof ua);
+    std::memcpy(&ub, &b, sizeof ub);
+    const uint32_t mask = 0u - static_cast<uint32_t>(c);
+    const uint32_t u = (ua & mask) | (ub & ~mask);
+    float r;
+    std::memcpy(&r, &u, sizeof r);
+    return r;
+}
+
+// √x for x ≥ 0 in plain arithmetic, so that the compiler vectorises it without errno in the way: a
+// guess from the exponent bits, then Newton steps on 1/√x and one on √x, which lands within an ulp.
+inline __attribute__((always_inline)) float blockSqrt(float x) noexcept
+{
+    uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    bits = 0x5f375a86u - (bits >> 1);
+    float r;
+    std::memcpy(&r, &bits, sizeof r);
+    const float half = 0.5f * x;
+    r = r * (1.5f - half * r * r);
+    r = r * (1.5f - half * r * r);
+    r = r * (1.5f - half * r * r);
+    const float s = x * r;
+    return pick(x > 0.0f, s + 0.5f * r * (x - s * s), 0.0f);
+}
+
+struct Pieces
+{
+    float j, k;
+};
+
+// J and K at y, every piece computed and one selected, so that a loop over samples vectorises.
+inline __attribute__((always_inline)) Pieces blockPieces(float y, const DriveCurveBlockConstants& c) noexcept
+{
+    const float a = 1.0f + y;
+    const float root = blockSqrt(std::abs(a));
+    const float d = y / (root + 1.0f);
+    const float jPower = d * d * d * ((2.0f / 3.0f) + d * ((5.0f / 6.0f) + d * (4.0f / 15.0f)));
+    const float kPower = d * d * (1.0f + d * (2.0f / 3.0f));
+    const float t = a - c.r;
+    const float jKnee = c.jKnee[0] + t * (c.jKnee[1] + t * (c.jKnee[2] + t * c.jKnee[3]));
+    const float kKnee = c.kKnee[0] + t * (c.kKnee[1] + t * c.kKnee[2]);
+    const float b = t - 1.0f;
+    const float jLinear = c.jLinear[0] + b * (c.jLinear[1] + b * c.jLinear[2]);
+    const float kLinear = c.kLinear[0] + b * c.kLinear[1];
+    const float jBelow = c.jBelow[0] + a * (c.jBelow[1] + a * c.jBelow[2]);
+    const float kBelow = c.kBelow[0] + a * c.kBelow[1];
+
+    Pieces p;
+    const bool below = a <= 0.0f, power = t <= 0.0f, knee = b < 0.0f;
+    p.j = pick(below, jBelow, pick(power, jPower, pick(knee, jKnee, jLinear)));
+    p.k = pick(below, kBelow, pick(power, kPower, pick(knee, kKnee, kLinear)));
+    return p;
+}
+
+// J_s and K_s: the pieces blended towards their even (J) and odd (K) parts by the symmetry.
+template <bool symmetric>
+inline __attribute__((always_inline)) Pieces blendedPieces(float y, const DriveCurveBlockConstants& c,
+                                                           float keep, float mirror) noexcept
+{
+    const Pieces plus = blockPieces(y, c);
+
+    if constexpr (!symmetric)
+        return plus;
+
+    const Pieces minus = blockPieces(-y, c);
+    return {plus.j * keep + minus.j * mirror, plus.k * keep - minus.k * mirror};
+}
+
+template <bool symmetric>
+TQ4_VECTOR_CLONES void stagePieces(const float* __restrict line, const float* __restrict scaleL,
+                                   const float* __restrict inverseL, const float* __restrict squaredL, int n,
+                                   const DriveCurveBlockConstants& c, float keep, float mirror,
+                                   float* __restrict integral, float* __restrict midpoint,
+                                   unsigned char* __restrict useMidpoint) noexcept
+{
+    for (int j = 0; j < n; ++j)
+    {
+        const float previous = line[j];
+        const float x = line[j + 1];
+        const float delta = x - previous;
+        const float largest = std::max(std::abs(previous), std::abs(x));
+        const float threshold = std::max(0.024f * largest * largest, 1.0e-5f);
+        const bool mid = threshold > std::abs(delta);
+        // Only one of the two is used, so both come from one evaluation at the point that one needs.
+        const float at = pick(mid, 0.5f * (previous + x), x);
+        const Pieces p = blendedPieces<symmetric>(at * inverseL[j], c, keep, mirror);
+        integral[j] = squaredL[j] * p.j;
+        midpoint[j] = scaleL[j] * p.k;
+        useMidpoint[j] = mid ? 1 : 0;
+    }
+}
+
+template <bool symmetric>
+TQ4_VECTOR_CLONES void integralsAt(const float* __restrict argument, const float* __restrict scaleL, int n,
+                                   const DriveCurveBlockConstants& c, float keep, float mirror,
+                                   float* __restrict out) noexcept
+{
+    for (int i = 0; i < n; ++i)
+    {
+        const float l = scaleL[i];
+        out[i] = (l * l) * blendedPieces<symmetric>(argument[i] * (1.0f / l), c, keep, mirror).j;
+    }
+}
+
+TQ4_VECTOR_CLONES
+void stageChanges(const float* __restrict line, const float* __restrict integral,
+                  const float* __restrict midpoint, const float* __restrict before,
+                  const unsigned char* __restrict useMidpoint, int n, float* __restrict signal,
+                  float* __restrict accumulated) noexcept
+{
+    for (int j = 1; j < n; ++j)
+    {
+        const float previous = line[j];
+        const float x = line[j + 1];
+        // Φ at the previous input: stored unless that sample took the midpoint.
+        const float fresh = before[j];
+        const float stored = integral[j - 1];
+        const float mid = midpoint[j];
+        const float start = pick(useMidpoint[j - 1] != 0, fresh, stored);
+        const float quotient = (integral[j] - start) / (x - previous);
+        const float change = pick(useMidpoint[j] != 0, mid, quotient);
+        signal[j] = x + change;
+        accumulated[j] += change;
+    }
+}
+
+float blockIntegral(float x, float scaleL, const DriveShape& shape) noexcept
+{
+    const float s = std::min(shape.symmetry, 1.0f);
+    const float keep = 1.0f - 0.5f * s;
+    const float mirror = 0.5f * s;
+    const float y = x * (1.0f / scaleL);
+    const Pieces p = shape.symmetry > 0.0f ? blendedPieces<true>(y, shape.block, keep, mirror)
+                                           : blendedPieces<false>(y, shape.block, keep, mirror);
+    return (scaleL * scaleL) * p.j;
+}
+} // namespace
+
+void CurveStageWorkspace::prepare(int maxLength)
+{
+    const auto n = static_cast<size_t>(std::max(maxLength, 1));
+    line.assign(n + 1, 0.0f);
+    integral.assign(n, 0.0f);
+    midpoint.assign(n, 0.0f);
+    before.assign(n, 0.0f);
+    fixArgument.assign(n, 0.0f);
+    fixScale.assign(n, 0.0f);
+    fixValue.assign(n, 0.0f);
+    fixIndex.assign(n, 0);
+    useMidpoint.assign(n, 0);
+}
+
+void curveStagePass(CurveStageMemory& memory, float* signal, float* accumulated, const float* scaleL,
+                    const float* inverseL, const float* squaredL, int n, const DriveShape& shape,
+                    CurveStageWorkspace& w) noexcept
+{
+    if (n <= 0)
+        return;
+
+    if (stageIsIdentity(shape))
+    {
+        memory.previousInput = signal[n - 1];
+        memory.previousIntegral = 0.0f;
+        memory.valid = true;
+        return;
+    }
+
+    float* line = w.line.data();
+    line[0] = memory.previousInput;
+    std::copy(signal, signal + n, line + 1);
+
+    const float s = std::min(shape.symmetry, 1.0f);
+    const float keep = 1.0f - 0.5f * s;
+    const float mirror = 0.5f * s;
+    float* integral = w.integral.data();
+    float* midpoint = w.midpoint.data();
+    unsigned char* useMidpoint = w.useMidpoint.data();
+
+    if (shape.symmetry > 0.0f)
+        stagePieces<true>(line, scaleL, inverseL, squaredL, n, shape.block, keep, mirror, integral, midpoint,
+                          useMidpoint);
+    else
+        stagePieces<false>(line, scaleL, inverseL, squaredL, n, shape.block, keep, mirror, integral, midpoint,
+                           useMidpoint);
+
+    // Where a difference quotient follows a midpoint, Φ at the previous input is needed afresh for this
+    // sample's scale: gathered, evaluated together and put back.
+    int fixes = 0;
+    for (int j = 1; j < n; ++j)
+    {
+        w.fixIndex[static_cast<size_t>(fixes)] = j;
+        fixes += (useMidpoint[j - 1] != 0 && useMidpoint[j] == 0) ? 1 : 0;
+    }
+
+    for (int f = 0; f < fixes; ++f)
+    {
+        const auto j = static_cast<size_t>(w.fixIndex[static_cast<size_t>(f)]);
+        w.fixArgument[static_cast<size_t>(f)] = line[j];
+        w.fixScale[static_cast<size_t>(f)] = scaleL[j];
+    }
+
+    if (shape.symmetry > 0.0f)
+        integralsAt<true>(w.fixArgument.data(), w.fixScale.data(), fixes, shape.block, keep, mirror,
+                          w.fixValue.data());
+    else
+        integralsAt<false>(w.fixArgument.data(), w.fixScale.data(), fixes, shape.block, keep, mirror,
+                           w.fixValue.data());
+
+    for (int f = 0; f < fixes; ++f)
+        w.before[static_cast<size_t>(w.fixIndex[static_cast<size_t>(f)])] =
+            w.fixValue[static_cast<size_t>(f)];
+
+    // The first sample continues from the memory.
+    {
+        const float previous = line[0];
+        const float x = line[1];
+        float change = midpoint[0];
+
+        if (useMidpoint[0] == 0)
+        {
+            const float start =
+                memory.valid ? memory.previousIntegral : blockIntegral(previous, scaleL[0], shape);
+            change = (integral[0] - start) / (x - previous);
+        }
+
+        signal[0] = x + change;
+        accumulated[0] += change;
+    }
+
+    stageChanges(line, integral, midpoint, w.before.data(), useMidpoint, n, signal, accumulated);
+
+    memory.previousInput = line[n];
+    memory.valid = useMidpoint[n - 1] == 0;
+
+    if (memory.valid)
+        memory.previousIntegral = integral[n - 1];
+}
+
+void primeCurveStageBlock(CurveStageMemory& memory, float scaleL, const DriveShape& shape) noexcept
+{
+    memory.previousIntegral =
+        stageIsIdentity(shape) ? 0.0f : blockIntegral(memory.previousInput, scaleL, shape);
+    memory.valid = true;
+}
+
 float sagScale(float envelope, float amount, float sagDepth, float sagKnee, float headroom) noexcept
 {
     return (1.0f - amount * sagDepth * envelope / (envelope + sagKnee)) * headroom;
-}
-
-float hysteresisStep(HysteresisState& state, const HysteresisParameters& p, float inputH) noexcept
-{
-    if (!std::isfinite(inputH))
-        return state.magnetisation;
-
-    const float deltaH = inputH - state.previousInput;
-    state.previousInput = inputH;
-
-    if (deltaH == 0.0f)
-        return state.magnetisation;
-
-    state.averageStep += (std::abs(deltaH) - state.averageStep) * 0.001f;
-
-    if (!std::isfinite(state.averageStep))
-        state.averageStep = 0.0f;
-
-    const float halfAverage = state.averageStep * 0.5f;
-    // Softened so that steps small against the recent ones do not flip the branch at full weight.
-    const float direction = deltaH / std::sqrt(deltaH * deltaH + halfAverage * halfAverage + 1.0e-30f);
-
-    const float inverseA = 1.0f / std::max(p.a, 1.0e-5f);
-    const float m = state.magnetisation;
-    const float he = (inputH - deltaH * 0.5f + p.alpha * m) * inverseA;
-
-    float langevin = 0.0f;
-    float langevinSlope = 0.0f;
-
-    if (std::abs(he) < 0.2f)
-    {
-        // Series near 0, where 1/tanh − 1/x cancels badly.
-        const float h2 = he * he;
-        langevin = he * (1.0f / 3.0f + h2 * (-0.022222223f + h2 * (0.0021164021f - h2 / 4725.0f)));
-        langevinSlope = 1.0f / 3.0f + h2 * (-0.06666667f + h2 * (0.01058201f - h2 / 675.0f));
-    }
-    else
-    {
-        const float t = std::tanh(he);
-        langevin = 1.0f / t - 1.0f / he;
-        langevinSlope = 1.0f / (he * he) - (1.0f - t * t) / (t * t);
-    }
-
-    const float q = langevin - m;
-    const float on = q * direction > 0.0f ? 1.0f : 0.0f;
-
-    float den = (1.0f - p.c) * direction * p.k - p.alpha * q;
-
-    if (std::abs(den) < 1.0e-5f)
-        den = den < 0.0f ? -1.0e-5f : 1.0e-5f;
-
-    float next = m + deltaH * ((1.0f - p.c) * on * q / den + p.c * langevinSlope * inverseA);
-    next = std::isfinite(next) ? std::clamp(next, -1.0f, 1.0f) : 0.0f;
-    state.magnetisation = next;
-    return next;
 }
 
 void initialiseHysteresis(HysteresisState& state, float f, float hysteresisGain) noexcept

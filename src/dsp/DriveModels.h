@@ -1,6 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
+#include <vector>
 
 // The mathematics the drive stage runs at the oversampled rate: the saturation curve, the curve stage
 // with its odd blend and anti-aliased step, the hysteresis model and the level calibrations.
@@ -28,10 +31,29 @@ DriveCurveConstants driveCurveConstants(double kneeR) noexcept;
 double driveCurve(double a, const DriveCurveConstants& curve) noexcept;
 double driveCurveIntegral(double a, const DriveCurveConstants& curve) noexcept;
 
+// The curve in the form the block passes evaluate in float. With y = x / l and a = 1 + y, the stage is
+// written as g(x) − x = l × K(y) and its difference integral as Φ(x) = l² × J(y); on the 3/2-power piece,
+// with d = √a − 1 = y / (√a + 1), J = d³ (2/3 + d (5/6 + 4/15 d)) and K = d² (1 + 2/3 d), which keeps the
+// small values small instead of taking them as differences of large ones. The other pieces are
+// polynomials in a, t = a − r or t − 1 whose coefficients are taken in double here.
+struct DriveCurveBlockConstants
+{
+    float r = 2.4f;
+    float jBelow[3] = {};  // a ≤ 0: J = j0 + a (j1 + a j2)
+    float kBelow[2] = {};  // a ≤ 0: K = k0 + a k1
+    float jKnee[4] = {};   // r < a < r + 1: J = j0 + t (j1 + t (j2 + t j3))
+    float kKnee[3] = {};   // r < a < r + 1: K = k0 + t (k1 + t k2)
+    float jLinear[3] = {}; // a ≥ r + 1, b = t − 1: J = j0 + b (j1 + b j2)
+    float kLinear[2] = {}; // a ≥ r + 1: K = k0 + b k1
+};
+
+DriveCurveBlockConstants driveCurveBlockConstants(const DriveCurveConstants& curve) noexcept;
+
 // What the curve stage needs from the voicing besides the per-sample scale l.
 struct DriveShape
 {
     DriveCurveConstants curve;
+    DriveCurveBlockConstants block;
     float amount = 0.0f;   // below 1e-4 the stage is the identity
     float symmetry = 0.0f; // 0 keeps the curve's asymmetry, 1 keeps only its odd part
 };
@@ -60,6 +82,31 @@ float antiAliasedStageStep(CurveStageMemory& memory, float m, float scaleL, cons
 // Re-evaluates the stored Φ for a new scale or voicing.
 void primeCurveStage(CurveStageMemory& memory, float scaleL, const DriveShape& shape) noexcept;
 
+// Scratch of the block pass, sized once for the longest run.
+struct CurveStageWorkspace
+{
+    void prepare(int maxLength);
+
+    std::vector<float> line;     // the previous input, then the run
+    std::vector<float> integral; // Φ at each input, for the next sample's difference quotient
+    std::vector<float> midpoint; // the midpoint change, where that is used
+    std::vector<float> before;   // Φ at the previous input for the current scale, where not stored
+    std::vector<float> fixArgument, fixScale, fixValue;
+    std::vector<int> fixIndex;
+    std::vector<unsigned char> useMidpoint;
+};
+
+// antiAliasedStageStep over a run, in place: signal holds the stage's input and receives its output, the
+// changes are added to accumulated. Evaluated in float through DriveCurveBlockConstants, so the result
+// differs from the per-sample step by rounding only. scaleL, inverseL and squaredL hold l, 1 / l and l²
+// per sample.
+void curveStagePass(CurveStageMemory& memory, float* signal, float* accumulated, const float* scaleL,
+                    const float* inverseL, const float* squaredL, int n, const DriveShape& shape,
+                    CurveStageWorkspace& workspace) noexcept;
+
+// Φ at the stored input for the scale l, as the block pass evaluates it.
+void primeCurveStageBlock(CurveStageMemory& memory, float scaleL, const DriveShape& shape) noexcept;
+
 // How far the envelope G lowers the headroom: louder material is driven less.
 float sagScale(float envelope, float amount, float sagDepth, float sagKnee, float headroom) noexcept;
 
@@ -84,8 +131,62 @@ struct HysteresisState
     float averageStep = 0.0f;   // running mean of |ΔH|
 };
 
-// One explicit Euler step at the midpoint of the input step; returns the new M.
-float hysteresisStep(HysteresisState& state, const HysteresisParameters& params, float inputH) noexcept;
+// One explicit Euler step at the midpoint of the input step; returns the new M. Inline: the drive runs it
+// once per oversampled sample.
+inline float hysteresisStep(HysteresisState& state, const HysteresisParameters& p, float inputH) noexcept
+{
+    if (!std::isfinite(inputH))
+        return state.magnetisation;
+
+    const float deltaH = inputH - state.previousInput;
+    state.previousInput = inputH;
+
+    if (deltaH == 0.0f)
+        return state.magnetisation;
+
+    state.averageStep += (std::abs(deltaH) - state.averageStep) * 0.001f;
+
+    if (!std::isfinite(state.averageStep))
+        state.averageStep = 0.0f;
+
+    const float halfAverage = state.averageStep * 0.5f;
+    // Softened so that steps small against the recent ones do not flip the branch at full weight.
+    const float direction = deltaH / std::sqrt(deltaH * deltaH + halfAverage * halfAverage + 1.0e-30f);
+
+    const float inverseA = 1.0f / std::max(p.a, 1.0e-5f);
+    const float m = state.magnetisation;
+    const float he = (inputH - deltaH * 0.5f + p.alpha * m) * inverseA;
+
+    float langevin = 0.0f;
+    float langevinSlope = 0.0f;
+
+    if (std::abs(he) < 0.2f)
+    {
+        // Series near 0, where 1/tanh − 1/x cancels badly.
+        const float h2 = he * he;
+        langevin = he * (1.0f / 3.0f + h2 * (-0.022222223f + h2 * (0.0021164021f - h2 / 4725.0f)));
+        langevinSlope = 1.0f / 3.0f + h2 * (-0.06666667f + h2 * (0.01058201f - h2 / 675.0f));
+    }
+    else
+    {
+        const float t = std::tanh(he);
+        langevin = 1.0f / t - 1.0f / he;
+        langevinSlope = 1.0f / (he * he) - (1.0f - t * t) / (t * t);
+    }
+
+    const float q = langevin - m;
+    const float on = q * direction > 0.0f ? 1.0f : 0.0f;
+
+    float den = (1.0f - p.c) * direction * p.k - p.alpha * q;
+
+    if (std::abs(den) < 1.0e-5f)
+        den = den < 0.0f ? -1.0e-5f : 1.0e-5f;
+
+    float next = m + deltaH * ((1.0f - p.c) * on * q / den + p.c * langevinSlope * inverseA);
+    next = std::isfinite(next) ? std::clamp(next, -1.0f, 1.0f) : 0.0f;
+    state.magnetisation = next;
+    return next;
+}
 
 // Starts the model on the sample f so that the first step does not jump from zero.
 void initialiseHysteresis(HysteresisState& state, float f, float hysteresisGain) noexcept;

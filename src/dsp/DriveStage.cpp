@@ -1,6 +1,8 @@
 #include "dsp/DriveStage.h"
 
-#include <juce_dsp/juce_dsp.h>
+#include "dsp/VectorClones.h"
+
+#include <juce_audio_basics/juce_audio_basics.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,27 +16,6 @@ constexpr double twoPi = 6.283185307179586;
 constexpr float inactiveAmount = 1.0e-4f;
 constexpr int impulseLength = 2048;
 constexpr int ringMask = 15;
-
-// Built stage by stage with the filters the JUCE constructor would choose for 4 stages without
-// maximum quality; that constructor asserts on anything above 16 times.
-std::unique_ptr<juce::dsp::Oversampling<float>> makeOversampler(int numStages)
-{
-    using Oversampling = juce::dsp::Oversampling<float>;
-    auto oversampler = std::make_unique<Oversampling>(1);
-    oversampler->clearOversamplingStages();
-
-    for (int n = 0; n < numStages; ++n)
-    {
-        const float widthScale = n == 0 ? 0.5f : 1.0f;
-        oversampler->addOversamplingStage(Oversampling::filterHalfBandFIREquiripple, 0.12f * widthScale,
-                                          -70.0f + 8.0f * static_cast<float>(n), 0.15f * widthScale,
-                                          -60.0f + 8.0f * static_cast<float>(n));
-    }
-
-    oversampler->setUsingIntegerLatency(false);
-    oversampler->initProcessing(static_cast<size_t>(DriveStage::maxBlockSize));
-    return oversampler;
-}
 
 int oversamplerIndexFor(int factor) noexcept
 {
@@ -86,11 +67,15 @@ void DriveStage::prepare(double sampleRate, const DriveStage* other)
     dcCoefficient = static_cast<float>(1.0 - twoPi * 80.0 / sr);
 
     scratch.assign(static_cast<size_t>(maxBlockSize), 0.0f);
-    oversamplers[0] = makeOversampler(4);
-    oversamplers[1] = makeOversampler(5);
+    oversamplers[0].prepare(4, oversampledChunk / 16);
+    oversamplers[1].prepare(5, oversampledChunk / 32);
+
+    for (auto* v : {&chunkScale, &chunkInverse, &chunkSquared, &chunkSignal, &chunkChange})
+        v->assign(static_cast<size_t>(oversampledChunk), 0.0f);
+    curveWorkspace.prepare(oversampledChunk);
 
     for (size_t i = 0; i < 2; ++i)
-        latencies[i] = shareWithOther ? other->latencies[i] : measureLatency(*oversamplers[i]);
+        latencies[i] = shareWithOther ? other->latencies[i] : measureLatency(oversamplers[i]);
 
     latencySamples = std::max({static_cast<int>(std::floor(latencies[0])),
                                static_cast<int>(std::floor(latencies[1])), 0}) +
@@ -103,17 +88,20 @@ void DriveStage::prepare(double sampleRate, const DriveStage* other)
     reset();
 }
 
-float DriveStage::measureLatency(juce::dsp::Oversampling<float>& oversampler)
+float DriveStage::measureLatency(HalfBandOversampler& oversampler)
 {
     // The filters are linear phase, so the energy centroid of the impulse response is their delay.
     std::fill(scratch.begin(), scratch.end(), 0.0f);
     scratch[0] = 1.0f;
     oversampler.reset();
 
-    float* channels[] = {scratch.data()};
-    juce::dsp::AudioBlock<float> block(channels, 1, static_cast<size_t>(impulseLength));
-    oversampler.processSamplesUp(block);
-    oversampler.processSamplesDown(block);
+    const int chunk = oversampledChunk / oversampler.factor();
+    for (int start = 0; start < impulseLength; start += chunk)
+    {
+        const int n = std::min(chunk, impulseLength - start);
+        oversampler.processUp(scratch.data() + start, n);
+        oversampler.processDown(scratch.data() + start, n);
+    }
 
     double energy = 0.0;
     double moment = 0.0;
@@ -127,7 +115,7 @@ float DriveStage::measureLatency(juce::dsp::Oversampling<float>& oversampler)
 
     std::fill(scratch.begin(), scratch.end(), 0.0f);
     oversampler.reset();
-    return energy > 0.0 ? static_cast<float>(moment / energy) : oversampler.getLatencyInSamples();
+    return energy > 0.0 ? static_cast<float>(moment / energy) : oversampler.latencyInSamples();
 }
 
 void DriveStage::setVoicing(int type, float amount)
@@ -162,8 +150,7 @@ void DriveStage::switchOversampler(int index) noexcept
     interpolationHistory.fill(0.0f);
     ringWrite = 0;
 
-    if (oversamplers[i] != nullptr)
-        oversamplers[i]->reset();
+    oversamplers[i].reset();
 
     needsPriming = true;
     hysteresisInitialised = false;
@@ -221,8 +208,7 @@ void DriveStage::reset() noexcept
     std::fill(scratch.begin(), scratch.end(), 0.0f);
 
     for (auto& oversampler : oversamplers)
-        if (oversampler != nullptr)
-            oversampler->reset();
+        oversampler.reset();
 }
 
 void DriveStage::copyRunningStateFrom(const DriveStage& other) noexcept
@@ -291,15 +277,147 @@ void DriveStage::processInactive(float* mono, int numSamples) noexcept
     clearRunningFilters();
 }
 
+template <bool withHysteresis, bool lowBandDetector>
+void DriveStage::followEnvelopes(const float* samples, int numSamples) noexcept
+{
+    // The envelopes and the hysteresis are recursions, one sample after another; everything after them
+    // runs as passes over the whole chunk.
+    const DriveVoicing& v = currentVoicing;
+    const float attack = envelope.attack;
+    const float release = envelope.release;
+    const float lowBand = envelope.lowBandCoefficient;
+    const float sagAmount = v.amount * v.sagDepth;
+    const float sagKnee = v.sagKnee;
+    const float headroom = v.headroom;
+    const float hysteresisAmount = v.hysteresisAmount;
+    const HysteresisParameters params = v.hysteresis;
+    const float gainH = hysteresisGain;
+
+    float e1 = fullBandEnvelope;
+    float q = lowBandState;
+    float e2 = lowBandEnvelope;
+    HysteresisState h = hysteresis;
+    float* scale = chunkScale.data();
+    float* signal = chunkSignal.data();
+    float* change = chunkChange.data();
+
+    if (withHysteresis && !hysteresisInitialised && numSamples > 0)
+    {
+        initialiseHysteresis(h, samples[0], gainH);
+        hysteresisInitialised = true;
+    }
+
+    for (int j = 0; j < numSamples; ++j)
+    {
+        const float f = samples[j];
+        const float level = std::abs(f);
+        e1 = level + (e1 - level) * (level > e1 ? attack : release);
+
+        if constexpr (lowBandDetector)
+        {
+            q += (f - q) * lowBand;
+            const float lowLevel = std::abs(q);
+            e2 = lowLevel + (e2 - lowLevel) * (lowLevel > e2 ? attack : release);
+        }
+
+        const float g = std::max(lowBandDetector ? e2 : e1, 0.0f);
+        scale[j] = (1.0f - sagAmount * g / (g + sagKnee)) * headroom;
+
+        if constexpr (withHysteresis)
+        {
+            const float magnetisation = hysteresisStep(h, params, f);
+            const float m = f + (magnetisation * gainH - f) * hysteresisAmount;
+            signal[j] = m;
+            change[j] = m - f;
+        }
+        else
+        {
+            signal[j] = f;
+            change[j] = 0.0f;
+        }
+    }
+
+    if constexpr (!lowBandDetector)
+    {
+        // Nothing reads the low band then, but it keeps following for a type change.
+        for (int j = 0; j < numSamples; ++j)
+        {
+            q += (samples[j] - q) * lowBand;
+            const float lowLevel = std::abs(q);
+            e2 = lowLevel + (e2 - lowLevel) * (lowLevel > e2 ? attack : release);
+        }
+    }
+
+    fullBandEnvelope = e1;
+    lowBandState = q;
+    lowBandEnvelope = e2;
+    hysteresis = h;
+
+    if constexpr (!withHysteresis)
+        hysteresisInitialised = false;
+}
+
+namespace
+{
+TQ4_VECTOR_CLONES
+void scalePowers(const float* __restrict scale, float* __restrict inverse, float* __restrict squared,
+                 int n) noexcept
+{
+    for (int j = 0; j < n; ++j)
+    {
+        inverse[j] = 1.0f / scale[j];
+        squared[j] = scale[j] * scale[j];
+    }
+}
+} // namespace
+
+void DriveStage::driveOversampled(float* samples, int numSamples) noexcept
+{
+    const DriveVoicing& v = currentVoicing;
+    const bool withHysteresis = v.hysteresisAmount > 0.0f;
+
+    if (withHysteresis)
+    {
+        if (v.lowBandDetector)
+            followEnvelopes<true, true>(samples, numSamples);
+        else
+            followEnvelopes<true, false>(samples, numSamples);
+    }
+    else
+    {
+        if (v.lowBandDetector)
+            followEnvelopes<false, true>(samples, numSamples);
+        else
+            followEnvelopes<false, false>(samples, numSamples);
+    }
+
+    scalePowers(chunkScale.data(), chunkInverse.data(), chunkSquared.data(), numSamples);
+
+    if (needsPriming)
+    {
+        for (auto& memory : curveMemories)
+            primeCurveStageBlock(memory, chunkScale[0], v.shape);
+
+        needsPriming = false;
+    }
+
+    for (int s = 0; s < v.stages; ++s)
+        curveStagePass(curveMemories[static_cast<size_t>(s)], chunkSignal.data(), chunkChange.data(),
+                       chunkScale.data(), chunkInverse.data(), chunkSquared.data(), numSamples, v.shape,
+                       curveWorkspace);
+
+    std::copy(chunkChange.begin(), chunkChange.begin() + numSamples, samples);
+}
+
 void DriveStage::processSlice(float* mono, int n) noexcept
 {
     if (n <= 0)
         return;
 
     juce::ScopedNoDenormals noDenormals;
-    auto* oversampler = oversamplers[static_cast<size_t>(oversamplerIndex)].get();
+    auto& oversampler = oversamplers[static_cast<size_t>(oversamplerIndex)];
 
-    if (!active || oversampler == nullptr || dryDelay.empty())
+    if (!active || !oversampler.isPrepared() || dryDelay.empty())
     {
         processInactive(mono, n);
         return;
@@ -342,83 +460,18 @@ void DriveStage::processSlice(float* mono, int n) noexcept
     }
 
     std::copy(mono, mono + n, scratch.begin());
-    float* channels[] = {scratch.data()};
-    juce::dsp::AudioBlock<float> block(channels, 1, static_cast<size_t>(n));
-    auto up = oversampler->processSamplesUp(block);
+    const int factor = oversampler.factor();
+    const int chunk = oversampledChunk / factor;
 
-    const DriveVoicing& v = currentVoicing;
-    const DriveShape& shape = v.shape;
-    const float attack = envelope.attack;
-    const float release = envelope.release;
-    const float lowBand = envelope.lowBandCoefficient;
-    const float sagAmount = v.amount * v.sagDepth;
-    const bool withHysteresis = v.hysteresisAmount > 0.0f;
-    const int stages = v.stages;
-
-    float e1 = fullBandEnvelope;
-    float q = lowBandState;
-    float e2 = lowBandEnvelope;
-
-    float* os = up.getChannelPointer(0);
-    const auto upLength = static_cast<int>(up.getNumSamples());
-
-    for (int j = 0; j < upLength; ++j)
+    for (int start = 0; start < n; start += chunk)
     {
-        const float f = os[j];
-        const float level = std::abs(f);
-        e1 = level + (e1 - level) * (level > e1 ? attack : release);
-        q += (f - q) * lowBand;
-        const float lowLevel = std::abs(q);
-        e2 = lowLevel + (e2 - lowLevel) * (lowLevel > e2 ? attack : release);
-
-        const float g = std::max(v.lowBandDetector ? e2 : e1, 0.0f);
-        const float scaleL = (1.0f - sagAmount * g / (g + v.sagKnee)) * v.headroom;
-
-        float m = f;
-        float acc = 0.0f;
-
-        if (withHysteresis)
-        {
-            if (!hysteresisInitialised)
-            {
-                initialiseHysteresis(hysteresis, f, hysteresisGain);
-                hysteresisInitialised = true;
-            }
-
-            const float magnetisation = hysteresisStep(hysteresis, v.hysteresis, f);
-            m = f + (magnetisation * hysteresisGain - f) * v.hysteresisAmount;
-            acc = m - f;
-        }
-        else
-        {
-            hysteresisInitialised = false;
-        }
-
-        if (needsPriming)
-        {
-            for (auto& memory : curveMemories)
-                primeCurveStage(memory, scaleL, shape);
-
-            needsPriming = false;
-        }
-
-        for (int s = 0; s < stages; ++s)
-        {
-            const float change =
-                antiAliasedStageStep(curveMemories[static_cast<size_t>(s)], m, scaleL, shape);
-            m += change;
-            acc += change;
-        }
-
-        os[j] = acc;
+        const int run = std::min(chunk, n - start);
+        float* up = oversampler.processUp(scratch.data() + start, run);
+        driveOversampled(up, run * factor);
+        oversampler.processDown(scratch.data() + start, run);
     }
 
-    fullBandEnvelope = e1;
-    lowBandState = q;
-    lowBandEnvelope = e2;
-
-    oversampler->processSamplesDown(block);
-
+    const DriveVoicing& v = currentVoicing;
     const auto& w = alignment.weights;
     const int ringDelay = alignment.ringDelay;
     const float gain = normalisationGain;

@@ -2,16 +2,10 @@
 
 #include "dsp/DriveModels.h"
 #include "dsp/DriveVoicing.h"
+#include "dsp/HalfBandOversampler.h"
 
 #include <array>
-#include <memory>
 #include <vector>
-
-namespace juce::dsp
-{
-template <typename SampleType>
-class Oversampling;
-}
 
 // The oversampled saturation chain of the drive: takes the mid signal and returns only what the
 // chain changes in it, L samples late, so that the engine can add it back scaled by the amount.
@@ -73,9 +67,13 @@ private:
     void switchOversampler(int index) noexcept;
     void recalibrate() noexcept;
     void processSlice(float* mono, int numSamples) noexcept;
+    // The chain at the oversampled rate over one run, in place: the samples become what the chain changes.
+    void driveOversampled(float* samples, int numSamples) noexcept;
+    template <bool withHysteresis, bool lowBandDetector>
+    void followEnvelopes(const float* samples, int numSamples) noexcept;
     void processInactive(float* mono, int numSamples) noexcept;
     void clearRunningFilters() noexcept;
-    float measureLatency(juce::dsp::Oversampling<float>& oversampler);
+    float measureLatency(HalfBandOversampler& oversampler);
 
     double preparedRate = 0.0;
 
@@ -84,7 +82,10 @@ private:
     float voicingAmount = -1.0f;
     bool active = false;
 
-    std::array<std::unique_ptr<juce::dsp::Oversampling<float>>, 2> oversamplers;
+    // 16 and 32 times; they run over chunks of oversampledChunk samples so that a chunk's passes stay in
+    // cache.
+    static constexpr int oversampledChunk = 1024;
+    std::array<HalfBandOversampler, 2> oversamplers;
     std::array<float, 2> latencies{};
     std::array<DriveEnvelopeConstants, 2> envelopeConstants{};
     int oversamplerIndex = 1;
@@ -124,6 +125,11 @@ private:
     float dcCoefficient = 0.0f;
 
     std::vector<float> scratch;
+
+    // Per oversampled sample of a chunk: the stage scale l, 1 / l and l², the running signal and what the
+    // chain has changed in it so far.
+    std::vector<float> chunkScale, chunkInverse, chunkSquared, chunkSignal, chunkChange;
+    CurveStageWorkspace curveWorkspace;
 };
 
 } // namespace tq4

@@ -71,6 +71,7 @@ DriveVoicing driveVoicing(int type, float amount) noexcept
     v.hysteresis = row.hysteresis;
     v.curveKnee = row.curveKnee;
     v.shape.curve = driveCurveConstants(row.curveKnee);
+    v.shape.block = driveCurveBlockConstants(v.shape.curve);
     v.shape.amount = a;
     v.shape.symmetry = v.symmetry;
     return v;
