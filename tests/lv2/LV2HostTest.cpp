@@ -85,6 +85,24 @@ struct HostedLV2
     }
 };
 
+// The VST3 of the same build, for the figures both formats must share.
+std::unique_ptr<juce::AudioPluginInstance> loadVst3()
+{
+    juce::VST3PluginFormat vst3;
+    juce::OwnedArray<juce::PluginDescription> found;
+    vst3.findAllTypesForFile(found, TQ4_VST3_BUNDLE);
+    juce::String error;
+    return found.size() == 1 ? vst3.createInstanceFromDescription(*found[0], rate, blockSize, error)
+                             : nullptr;
+}
+
+void setVst3(juce::AudioPluginInstance& plugin, const juce::String& name, const juce::String& text)
+{
+    for (auto* p : plugin.getParameters())
+        if (p->getName(100) == name)
+            p->setValueNotifyingHost(p->getValueForText(text));
+}
+
 juce::String stateKey()
 {
     return juce::String("<") + tq4Uri + ":StateString>";
@@ -289,13 +307,8 @@ TEST(LV2Host, CompressesReportsTheVST3LatencyAndBypassesToTheDelayedDryInput)
     // The latency the VST3 of the same build reports at this rate.
     int vst3Latency = -1;
     {
-        juce::VST3PluginFormat vst3;
-        juce::OwnedArray<juce::PluginDescription> found;
-        vst3.findAllTypesForFile(found, TQ4_VST3_BUNDLE);
-        ASSERT_EQ(found.size(), 1);
-        juce::String error;
-        auto reference = vst3.createInstanceFromDescription(*found[0], rate, blockSize, error);
-        ASSERT_NE(reference, nullptr) << error;
+        auto reference = loadVst3();
+        ASSERT_NE(reference, nullptr);
         reference->prepareToPlay(rate, blockSize);
         juce::MessageManager::getInstance()->runDispatchLoopUntil(200);
         vst3Latency = reference->getLatencySamples();
@@ -342,6 +355,7 @@ TEST(LV2Host, AcceptsItsStereoLayoutOnly)
     };
     const Case cases[] = {
         {Set::stereo(), Set::stereo(), true},
+        {Set::mono(), Set::mono(), false},
         {Set::create5point1(), Set::create5point1(), false},
     };
     for (const auto& c : cases)
@@ -352,6 +366,53 @@ TEST(LV2Host, AcceptsItsStereoLayoutOnly)
         EXPECT_EQ(host.instance->checkBusesLayoutSupported(layout), c.accepted)
             << c.in.getDescription() << " -> " << c.out.getDescription();
     }
+}
+
+// The LV2 has stereo ports only; a host plays a mono source through both, which must sound exactly as
+// the VST3 in its mono layout.
+TEST(LV2Host, AMonoSourceOnBothInputsSoundsAsTheVST3InMono)
+{
+    auto mono = loadVst3();
+    ASSERT_NE(mono, nullptr);
+    juce::AudioProcessor::BusesLayout layout;
+    layout.inputBuses.add(juce::AudioChannelSet::mono());
+    layout.outputBuses.add(juce::AudioChannelSet::mono());
+    ASSERT_TRUE(mono->setBusesLayout(layout));
+    mono->prepareToPlay(rate, blockSize);
+    juce::MessageManager::getInstance()->runDispatchLoopUntil(200);
+
+    HostedLV2 host;
+    ASSERT_NE(host.instance, nullptr) << host.error;
+    host.instance->prepareToPlay(rate, blockSize);
+
+    const std::pair<const char*, const char*> settings[] = {
+        {"Threshold", "-30"}, {"Drive On", "On"}, {"Drive", "40"}};
+    for (const auto& [name, text] : settings)
+    {
+        host.set(name, text);
+        setVst3(*mono, name, text);
+    }
+
+    juce::Random random(3);
+    juce::MidiBuffer midi;
+    juce::AudioBuffer<float> stereo(2, blockSize), single(1, blockSize);
+    for (int b = 0; b < 100; ++b)
+    {
+        for (int i = 0; i < blockSize; ++i)
+        {
+            const float x = 0.5f * (2.0f * random.nextFloat() - 1.0f);
+            stereo.setSample(0, i, x);
+            stereo.setSample(1, i, x);
+            single.setSample(0, i, x);
+        }
+        host.instance->processBlock(stereo, midi);
+        mono->processBlock(single, midi);
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < blockSize; ++i)
+                ASSERT_EQ(stereo.getSample(c, i), single.getSample(0, i))
+                    << "block " << b << " channel " << c;
+    }
+    mono->releaseResources();
 }
 
 TEST(LV2Host, StateRestoresIntoAFreshInstanceWithTheLearnedProfile)
