@@ -46,9 +46,9 @@ juce::ValueTree EditHistory::snapshotState() const
 
 void EditHistory::beginGesture()
 {
+    syncGeneration();
     if (processor.gestureDepth++ == 0)
     {
-        syncGeneration();
         if (!pendingValid)
         {
             pendingSnapshot = snapshotState();
@@ -79,6 +79,7 @@ bool EditHistory::differsFromPresent(const juce::ValueTree& snapshot) const
 
 void EditHistory::commitPending()
 {
+    syncGeneration();
     if (!pendingValid || !differsFromPresent(pendingSnapshot))
         return;
     pushUndo(pendingSnapshot);
@@ -88,6 +89,7 @@ void EditHistory::commitPending()
 
 void EditHistory::endGesture()
 {
+    syncGeneration();
     if (processor.gestureDepth > 0 && --processor.gestureDepth == 0)
         discardPending();
 }
@@ -108,6 +110,8 @@ void EditHistory::append(std::deque<juce::ValueTree>& stack, const juce::ValueTr
 
 void EditHistory::pushUndo(const juce::ValueTree& snapshot)
 {
+    // A restore since the history last looked would otherwise wipe this entry at the next sync.
+    syncGeneration();
     redoStack.clear();
     append(undoStack, snapshot);
 }
@@ -121,11 +125,10 @@ bool EditHistory::editsAllowed() const
 
 bool EditHistory::step(std::deque<juce::ValueTree>& from, std::deque<juce::ValueTree>& to)
 {
-    if (!editsAllowed())
-        return false;
-
     const int generation = processor.stateGeneration.load();
     syncGeneration();
+    if (!editsAllowed())
+        return false;
     pendingSnapshot = {};
     pendingValid = false;
 
@@ -158,22 +161,19 @@ bool EditHistory::redo()
 
 bool EditHistory::canUndo()
 {
-    if (!editsAllowed())
-        return false;
     syncGeneration();
-    return !undoStack.empty();
+    return editsAllowed() && !undoStack.empty();
 }
 
 bool EditHistory::canRedo()
 {
-    if (!editsAllowed())
-        return false;
     syncGeneration();
-    return !redoStack.empty();
+    return editsAllowed() && !redoStack.empty();
 }
 
 bool EditHistory::restoreSnapshot(const juce::ValueTree& snapshot, int expectedGeneration)
 {
+    syncGeneration();
     auto copy = snapshot.createCopy();
     setBypassValue(copy, processor.apvts.getRawParameterValue(ParamIds::bypass)->load());
 

@@ -13,7 +13,8 @@ namespace tq4
 {
 
 // Undo and redo as whole-state snapshots taken before each gesture. A gesture that changes nothing
-// leaves no entry; bypass is never part of an edit. Message thread only.
+// leaves no entry; bypass is never part of an edit. Every operation first forgets whatever came before
+// the last host restore. Message thread only.
 class EditHistory : public GestureSink
 {
 public:

@@ -170,3 +170,65 @@ TEST(EditHistory, EachToggleClickIsOneEntry)
     EXPECT_TRUE(button.getToggleState());
     EXPECT_EQ(p.history.undoCount(), 0u);
 }
+
+TEST(EditHistory, AHostRestoreAtAnyPointOfALearnLeavesUndoConsistent)
+{
+    enum class RestoreAt
+    {
+        beforeArming, // after the LEARN click, before the tick that arms the capture
+        duringCapture,
+        afterFinish
+    };
+    for (const auto when : {RestoreAt::beforeArming, RestoreAt::duringCapture, RestoreAt::afterFinish})
+    {
+        SCOPED_TRACE(static_cast<int>(when));
+        TQ4AudioProcessor p;
+        p.prepareToPlay(22050.0, 882);
+        edit(p, "threshold", -30.0f);
+        juce::MemoryBlock saved;
+        p.getStateInformation(saved);
+        edit(p, "ratio", 8.0f);
+        const auto restore = [&]
+        { p.setStateInformation(saved.getData(), static_cast<int>(saved.getSize())); };
+        const auto learnValid = [&]
+        {
+            const juce::ScopedLock lock(p.stateLock);
+            return static_cast<bool>(p.apvts.state["tq4LearnValid"]);
+        };
+
+        if (when == RestoreAt::beforeArming)
+        {
+            p.learnRequested = true;
+            restore();
+        }
+        const auto run = runLearn(
+            p, [](int c, int64_t i) { return drumHits(c, i, 22050.0); }, 20.0,
+            [&](int tick)
+            {
+                if (when == RestoreAt::duringCapture && tick == 50)
+                    restore();
+            });
+        ASSERT_TRUE(run.finished);
+        if (when == RestoreAt::afterFinish)
+            restore();
+        ASSERT_TRUE(waitForDriveEq(p, 240.0));
+
+        if (when == RestoreAt::beforeArming)
+        {
+            // The learn began on the restored state, so it is written and is the one step back.
+            EXPECT_TRUE(learnValid());
+            ASSERT_TRUE(p.history.canUndo());
+            ASSERT_TRUE(p.history.undo());
+            EXPECT_FALSE(learnValid());
+        }
+        else
+        {
+            EXPECT_FALSE(p.history.canUndo());
+            EXPECT_FALSE(p.history.undo());
+        }
+        EXPECT_FALSE(learnValid());
+        EXPECT_FLOAT_EQ(parameterValue(p, "threshold"), -30.0f);
+        EXPECT_FLOAT_EQ(parameterValue(p, "ratio"), 4.0f);
+        EXPECT_FALSE(p.history.canUndo()) << "nothing from before the restore survives";
+    }
+}
