@@ -3,10 +3,35 @@
 namespace tq4
 {
 
-TQ4Knob::TQ4Knob() = default;
+namespace
+{
+bool isStepKey(const juce::KeyPress& key)
+{
+    return key == juce::KeyPress::upKey || key == juce::KeyPress::rightKey ||
+           key == juce::KeyPress::downKey || key == juce::KeyPress::leftKey;
+}
+
+bool anyStepKeyDown()
+{
+    for (const int code :
+         {juce::KeyPress::upKey, juce::KeyPress::rightKey, juce::KeyPress::downKey, juce::KeyPress::leftKey})
+        if (juce::KeyPress::isKeyCurrentlyDown(code))
+            return true;
+    return false;
+}
+} // namespace
+
+TQ4Knob::TQ4Knob()
+{
+    // The framework's sliders refuse focus; a clicked knob takes it so its arrow keys work.
+    setWantsKeyboardFocus(true);
+}
 
 TQ4Knob::~TQ4Knob()
 {
+    cancelPendingUpdate();
+    keyGesture.reset();
+
     // The bindings go before the slider they listen to.
     attachment.reset();
     if (gestureBridge != nullptr)
@@ -43,6 +68,19 @@ int TQ4Knob::getRadius() const noexcept
     return static_cast<int>(getProperties().getWithDefault("tq4R", radius));
 }
 
+void TQ4Knob::mouseDown(const juce::MouseEvent& event)
+{
+    // The mouse starts a gesture of its own; the key steps still on their way become part of it.
+    endKeyGesture();
+    juce::Slider::mouseDown(event);
+}
+
+void TQ4Knob::mouseWheelMove(const juce::MouseEvent& event, const juce::MouseWheelDetails& wheel)
+{
+    endKeyGesture();
+    juce::Slider::mouseWheelMove(event, wheel);
+}
+
 void TQ4Knob::mouseDoubleClick(const juce::MouseEvent& event)
 {
     if (!isEnabled())
@@ -63,27 +101,55 @@ bool TQ4Knob::keyPressed(const juce::KeyPress& key)
     if (!isEnabled() || mods.isShiftDown() || mods.isCtrlDown() || mods.isAltDown() || mods.isCommandDown())
         return false;
 
-    double direction = 0.0;
-    if (key == juce::KeyPress::upKey || key == juce::KeyPress::rightKey)
-        direction = 1.0;
-    else if (key == juce::KeyPress::downKey || key == juce::KeyPress::leftKey)
-        direction = -1.0;
-    else
+    if (!isStepKey(key))
         return false;
+    const double direction = key == juce::KeyPress::upKey || key == juce::KeyPress::rightKey ? 1.0 : -1.0;
 
     const double interval = getInterval();
     const double step = interval > 0.0 ? interval : 0.01 * (getMaximum() - getMinimum());
 
-    // Reported as a drag so the step becomes one host gesture and one undo step.
-    ScopedDragNotification drag(*this);
-    setValue(getValue() + direction * step, juce::sendNotificationSync);
+    // Auto-repeat steps arrive inside the gesture the first one opened; a release already on its way
+    // is called off.
+    cancelPendingUpdate();
+    if (keyGesture == nullptr)
+        keyGesture = std::make_unique<ScopedDragNotification>(*this);
+    setValue(getValue() + direction * step, juce::sendNotificationAsync);
     return true;
+}
+
+bool TQ4Knob::keyStateChanged(bool isKeyDown)
+{
+    if (!isKeyDown && keyGesture != nullptr && !anyStepKeyDown())
+        triggerAsyncUpdate();
+    return false;
+}
+
+void TQ4Knob::focusLost(FocusChangeType cause)
+{
+    if (keyGesture != nullptr)
+        triggerAsyncUpdate();
+    juce::Slider::focusLost(cause);
+}
+
+void TQ4Knob::handleAsyncUpdate()
+{
+    keyGesture.reset();
+}
+
+void TQ4Knob::endKeyGesture()
+{
+    cancelPendingUpdate();
+    keyGesture.reset();
 }
 
 void TQ4Knob::enablementChanged()
 {
     if (!isEnabled())
+    {
         hideTextBox(true);
+        if (keyGesture != nullptr)
+            triggerAsyncUpdate();
+    }
 
     juce::Slider::enablementChanged();
 }

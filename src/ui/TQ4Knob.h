@@ -16,7 +16,7 @@ namespace tq4
 
 // Turns a knob's drag notifications into one edit-history gesture. The framework reports a drag
 // around wheel moves, double-click resets, typed values and key steps too.
-class TQ4Knob : public juce::Slider
+class TQ4Knob : public juce::Slider, private juce::AsyncUpdater
 {
 public:
     TQ4Knob();
@@ -35,12 +35,20 @@ public:
     int getRadius() const noexcept;
     juce::Point<int> getCaptionAnchor() const noexcept { return captionAnchor; }
 
+    void mouseDown(const juce::MouseEvent&) override;
+    void mouseWheelMove(const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
     void mouseDoubleClick(const juce::MouseEvent&) override;
     bool keyPressed(const juce::KeyPress&) override;
+    bool keyStateChanged(bool isKeyDown) override;
+    void focusLost(FocusChangeType) override;
     void enablementChanged() override;
     void parentHierarchyChanged() override;
 
 private:
+    // Ends the key gesture once the step notifications posted before it have been delivered.
+    void handleAsyncUpdate() override;
+    void endKeyGesture();
+
     juce::String caption;
     juce::Point<int> centre;
     int radius = 24;
@@ -48,6 +56,9 @@ private:
 
     std::unique_ptr<KnobUndoBridge> gestureBridge;
     std::unique_ptr<juce::SliderParameterAttachment> attachment;
+
+    // Open from the first arrow-key step until the key is released: a held key is one gesture.
+    std::unique_ptr<ScopedDragNotification> keyGesture;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(TQ4Knob)
 };

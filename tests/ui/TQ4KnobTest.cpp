@@ -1,5 +1,6 @@
 #include "ui/TQ4Knob.h"
 #include "plugin/ParameterLayout.h"
+#include "support/OnScreen.h"
 #include "ui/TQ4LookAndFeel.h"
 
 #include <gtest/gtest.h>
@@ -189,9 +190,24 @@ TEST_F(KnobTest, EachDragIsOneGestureWithAtMostOneUndoEntry)
     params[tq4::ParamIds::threshold].removeListener(&host);
 }
 
-TEST_F(KnobTest, ArrowKeysStepByTheParameterInterval)
+TEST_F(KnobTest, AClickedKnobTakesTheKeyboardFocus)
 {
     setUpKnob(tq4::ParamIds::threshold, {88, 196}, 42);
+    tq4test::OnScreen screen(parent);
+    EXPECT_NE(juce::Component::getCurrentlyFocusedComponent(), &knob);
+
+    screen.click({88.0f, 196.0f});
+    EXPECT_EQ(juce::Component::getCurrentlyFocusedComponent(), &knob);
+    EXPECT_TRUE(history.entries.empty()) << "a click that turns nothing records nothing";
+    EXPECT_EQ(history.depth, 0);
+}
+
+TEST_F(KnobTest, ArrowKeysOnTheFocusedKnobStepByTheParameterInterval)
+{
+    setUpKnob(tq4::ParamIds::threshold, {88, 196}, 42);
+    tq4test::OnScreen screen(parent);
+    screen.click({88.0f, 196.0f});
+    ASSERT_EQ(juce::Component::getCurrentlyFocusedComponent(), &knob);
 
     struct Case
     {
@@ -217,11 +233,73 @@ TEST_F(KnobTest, ArrowKeysStepByTheParameterInterval)
         params.set(tq4::ParamIds::threshold, -18.0f);
         history.entries.clear();
 
-        EXPECT_EQ(knob.keyPressed(c.key), c.consumed);
+        EXPECT_EQ(screen.press(c.key), c.consumed);
+        screen.releaseKeys();
         EXPECT_NEAR(params.plain(tq4::ParamIds::threshold), c.expected, 1e-4f);
         EXPECT_EQ(history.entries.size(), c.consumed ? 1u : 0u);
         EXPECT_EQ(history.depth, 0);
     }
+}
+
+TEST_F(KnobTest, AHeldArrowKeyIsOneGestureAndOneUndoEntry)
+{
+    setUpKnob(tq4::ParamIds::threshold, {88, 196}, 42);
+    tq4test::OnScreen screen(parent);
+    screen.click({88.0f, 196.0f});
+    ASSERT_EQ(juce::Component::getCurrentlyFocusedComponent(), &knob);
+    HostGestures host;
+    params[tq4::ParamIds::threshold].addListener(&host);
+    const auto before = history.snapshot();
+
+    // Auto-repeat: key presses with the message loop running between them, then the release.
+    for (int i = 0; i < 6; ++i)
+    {
+        EXPECT_TRUE(screen.press(juce::KeyPress(juce::KeyPress::upKey)));
+        if (i % 2 == 1)
+            tq4test::pumpMessages(5);
+    }
+    EXPECT_EQ(history.depth, 1) << "still held";
+    screen.releaseKeys();
+
+    EXPECT_NEAR(params.plain(tq4::ParamIds::threshold), -17.4f, 1e-4f);
+    ASSERT_EQ(history.entries.size(), 1u);
+    EXPECT_EQ(history.entries[0], before);
+    EXPECT_EQ(history.depth, 0);
+    EXPECT_EQ(host.begun, 1);
+    EXPECT_EQ(host.ended, 1);
+
+    // The next press is a gesture of its own.
+    EXPECT_TRUE(screen.press(juce::KeyPress(juce::KeyPress::downKey)));
+    screen.releaseKeys();
+    EXPECT_EQ(history.entries.size(), 2u);
+    EXPECT_EQ(host.begun, 2);
+    EXPECT_EQ(host.ended, 2);
+    params[tq4::ParamIds::threshold].removeListener(&host);
+}
+
+TEST_F(KnobTest, LosingFocusOrAClickEndsTheKeyGesture)
+{
+    setUpKnob(tq4::ParamIds::threshold, {88, 196}, 42);
+    tq4test::OnScreen screen(parent);
+    screen.click({88.0f, 196.0f});
+    ASSERT_EQ(juce::Component::getCurrentlyFocusedComponent(), &knob);
+
+    // The release never arrives: the focus moves elsewhere while the key is down.
+    EXPECT_TRUE(screen.press(juce::KeyPress(juce::KeyPress::upKey)));
+    parent.setWantsKeyboardFocus(true);
+    parent.grabKeyboardFocus();
+    tq4test::pumpMessages(10);
+    EXPECT_EQ(history.depth, 0);
+    EXPECT_EQ(history.entries.size(), 1u);
+
+    // A click while the key is down: the step joins the click's own gesture, none stays open.
+    screen.click({88.0f, 196.0f});
+    EXPECT_TRUE(screen.press(juce::KeyPress(juce::KeyPress::upKey)));
+    screen.click({88.0f, 196.0f});
+    tq4test::pumpMessages(10);
+    EXPECT_EQ(history.depth, 0);
+    EXPECT_EQ(history.entries.size(), 2u);
+    EXPECT_NEAR(params.plain(tq4::ParamIds::threshold), -17.8f, 1e-4f);
 }
 
 TEST_F(KnobTest, KeyStepIsOnePercentOfTheRangeWithoutAnInterval)
