@@ -366,8 +366,14 @@ void GainReductionView::paintPlot(juce::Graphics& g, double nowMs)
         });
     if (inRun)
         closeRun();
-    g.setGradientFill(juce::ColourGradient::vertical(whiteAlpha(158), plot.getY(), whiteAlpha(31), bottom));
-    g.fillPath(outputArea);
+    {
+        // With few points the half spacing s reaches far past the plot's edges.
+        juce::Graphics::ScopedSaveState saved(g);
+        g.reduceClipRegion(plot.toNearestInt());
+        g.setGradientFill(
+            juce::ColourGradient::vertical(whiteAlpha(158), plot.getY(), whiteAlpha(31), bottom));
+        g.fillPath(outputArea);
+    }
 
     const auto levelPath = [&](float HistoryPoint::*series, float baseline)
     {

@@ -380,6 +380,26 @@ TEST_F(PlayedProcessor, SilenceBreaksTheLevelsButTheReductionLineRunsAcrossIt)
     EXPECT_TRUE(bridged);
 }
 
+TEST_F(PlayedProcessor, TheFirstFrameWithTwoPointsPaintsNothingOutsideThePlot)
+{
+    // Two points right after the editor opens on a playing track: half their spacing is 400 units.
+    const auto silentFrame = render(false, 1000.0);
+    play(0.02, 0.9f);
+    ASSERT_EQ(processor.historyWriteIndexNow(), 2);
+    const auto frame = render(false, 1000.0);
+    savePng(frame, "history-two-points.png");
+
+    // The reduction line's glow may rise 6 units above the plot; nothing else leaves it.
+    const auto plot = tq4::historyPlotRect.toNearestInt().withTop(422);
+    int outside = 0, inside = 0;
+    for (int y = 0; y < frame.getHeight(); ++y)
+        for (int x = 0; x < frame.getWidth(); ++x)
+            (plot.contains(x, y) ? inside : outside) +=
+                frame.getPixelAt(x, y) != silentFrame.getPixelAt(x, y) ? 1 : 0;
+    EXPECT_EQ(outside, 0);
+    EXPECT_GT(inside, 1000) << "the output area fills the plot";
+}
+
 TEST_F(PlayedProcessor, ThresholdIsADashedLineAtItsLevel)
 {
     tq4test::setParameter(processor, "threshold", -30.0f);
