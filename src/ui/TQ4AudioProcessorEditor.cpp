@@ -9,6 +9,8 @@
 #include "ui/TQ4FeedbackDialog.h"
 #include "ui/Tooltips.h"
 
+#include <limits>
+
 namespace tq4
 {
 
@@ -66,6 +68,18 @@ juce::File& redirection()
     static juce::File file;
     return file;
 }
+
+// getIntValue reads "wide" as 0; a stored text that is not a whole number counts as missing.
+int storedInt(const juce::PropertiesFile& props, const char* key, int fallback)
+{
+    const auto text = props.getValue(key).trim();
+    const auto digits = text.startsWithChar('-') ? text.substring(1) : text;
+    if (digits.isEmpty() || !digits.containsOnly("0123456789"))
+        return fallback;
+    if (digits.length() > 9) // beyond what an int holds: only its sign matters to the clamp
+        return text.startsWithChar('-') ? std::numeric_limits<int>::min() : std::numeric_limits<int>::max();
+    return text.getIntValue();
+}
 } // namespace
 
 juce::PropertiesFile::Options options()
@@ -94,7 +108,7 @@ void redirectTo(const juce::File& newFile)
 int readEditorWidth()
 {
     juce::PropertiesFile props(file(), options());
-    return juce::jlimit(minWidth, maxWidth, props.getIntValue(editorWidthKey, defaultWidth));
+    return juce::jlimit(minWidth, maxWidth, storedInt(props, editorWidthKey, defaultWidth));
 }
 
 void writeEditorWidth(int width)
@@ -107,7 +121,7 @@ void writeEditorWidth(int width)
 int readHistoryRangeDb()
 {
     juce::PropertiesFile props(file(), options());
-    return validHistoryRange(props.getIntValue(historyRangeKey, defaultHistoryRangeDb));
+    return validHistoryRange(storedInt(props, historyRangeKey, defaultHistoryRangeDb));
 }
 
 void writeHistoryRangeDb(int rangeDb)

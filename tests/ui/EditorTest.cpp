@@ -80,7 +80,7 @@ struct ScratchPreferences
         file.deleteFile();
     }
 
-    void store(const char* key, int value)
+    void store(const char* key, const juce::var& value)
     {
         juce::PropertiesFile props(file, tq4::EditorPreferences::options());
         props.setValue(key, value);
@@ -144,10 +144,14 @@ TEST_F(EditorTest, OpensAtTheStoredWidthClampedAndAt16By9)
 {
     struct Case
     {
-        std::optional<int> storedWidth;
+        std::optional<juce::var> storedWidth;
         int width, height;
     };
-    const Case cases[] = {{2000, 1280, 720}, {500, 720, 405}, {std::nullopt, 960, 540}, {1100, 1100, 619}};
+    // A text that is not a number is no width at all, not 0 clamped up to the smallest.
+    const Case cases[] = {{2000, 1280, 720},         {500, 720, 405},       {std::nullopt, 960, 540},
+                          {1100, 1100, 619},         {"wide", 960, 540},    {"", 960, 540},
+                          {"900px", 960, 540},       {" 1000 ", 1000, 563}, {"99999999999", 1280, 720},
+                          {"-99999999999", 720, 405}};
 
     for (const auto& c : cases)
     {
@@ -156,8 +160,9 @@ TEST_F(EditorTest, OpensAtTheStoredWidthClampedAndAt16By9)
             preferences.store("editorWidth", *c.storedWidth);
 
         const auto& e = open();
-        EXPECT_EQ(e.getWidth(), c.width) << c.storedWidth.value_or(-1);
-        EXPECT_EQ(e.getHeight(), c.height) << c.storedWidth.value_or(-1);
+        const auto stored = c.storedWidth.value_or("none").toString();
+        EXPECT_EQ(e.getWidth(), c.width) << stored;
+        EXPECT_EQ(e.getHeight(), c.height) << stored;
         EXPECT_TRUE(e.isResizable());
         close();
     }
