@@ -379,7 +379,7 @@ void TQ4AudioProcessor::writeHistoryPoint(float inputDb, float outputDb, float g
     slot.inputDb.store(inputDb, std::memory_order_relaxed);
     slot.outputDb.store(outputDb, std::memory_order_relaxed);
     slot.gainReductionDb.store(gainReductionDb, std::memory_order_relaxed);
-    historyWriteIndex.store(index + 1, std::memory_order_release);
+    historyWriteIndex.store(nextHistoryIndex(index), std::memory_order_release);
 }
 
 void TQ4AudioProcessor::writeHistoryGap() noexcept

@@ -16,6 +16,7 @@
 
 #include <array>
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -58,6 +59,15 @@ class TQ4AudioProcessor : public juce::AudioProcessor, public juce::Timer
 {
 public:
     static constexpr int historySize = 512;
+
+    // The write index after index. Past the largest int it drops by a multiple of the ring size, so it
+    // never overflows, keeps its slot sequence and stays at least one ring long for the editor's count.
+    static constexpr int nextHistoryIndex(int index) noexcept
+    {
+        constexpr int largest = std::numeric_limits<int>::max();
+        constexpr int drop = (largest / historySize - 1) * historySize;
+        return index < largest ? index + 1 : index - drop + 1;
+    }
 
     TQ4AudioProcessor();
     ~TQ4AudioProcessor() override;

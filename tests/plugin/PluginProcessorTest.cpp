@@ -83,6 +83,20 @@ TEST(ProcessorLifecycle, HistoryWritesOnePointPerTenMilliseconds)
     EXPECT_GE(point.gainReductionDb, 0.0f);
 }
 
+TEST(ProcessorLifecycle, HistoryWriteIndexWrapsWithoutOverflowAndKeepsItsSlotOrder)
+{
+    constexpr int largest = std::numeric_limits<int>::max();
+    constexpr int size = TQ4AudioProcessor::historySize;
+    EXPECT_EQ(TQ4AudioProcessor::nextHistoryIndex(0), 1);
+    EXPECT_EQ(TQ4AudioProcessor::nextHistoryIndex(largest - 1), largest);
+
+    // After ~248 days at 10 ms a point: the next slot follows on and a full ring still counts as shown.
+    const int wrapped = TQ4AudioProcessor::nextHistoryIndex(largest);
+    EXPECT_GE(wrapped, size);
+    EXPECT_EQ(wrapped % size, (largest % size + 1) % size);
+    EXPECT_EQ(TQ4AudioProcessor::nextHistoryIndex(wrapped), wrapped + 1);
+}
+
 TEST(ProcessorLifecycle, ResetLeavesASilentGapForTheTimeWithoutAudio)
 {
     TQ4AudioProcessor p;
