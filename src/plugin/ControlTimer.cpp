@@ -100,10 +100,12 @@ void TQ4AudioProcessor::takeDriveEqResult()
 
     // Undoing back to this learn must bring its compensation along.
     if (table.valid)
-        history.forEachSnapshot([&](juce::ValueTree& snapshot) {
-            if (snapshot[tq4::StateProps::learnId] == id)
-                snapshot.setProperty(tq4::StateProps::learnDriveEq, text, nullptr);
-        });
+        history.forEachSnapshot(
+            [&](juce::ValueTree& snapshot)
+            {
+                if (snapshot[tq4::StateProps::learnId] == id)
+                    snapshot.setProperty(tq4::StateProps::learnDriveEq, text, nullptr);
+            });
 }
 
 void TQ4AudioProcessor::startLearn()
@@ -157,7 +159,9 @@ void TQ4AudioProcessor::finishLearn()
     const auto rounded = [this](const char* id)
     { return juce::roundToInt(apvts.getRawParameterValue(id)->load()); };
     const int source = rounded(tq4::ParamIds::source);
-    const int detail = rounded(tq4::ParamIds::nuance);
+    // The detail the source offers, as the next reconcile would pull it back; stored unclamped it
+    // would look like a new detail and re-solve over this learn.
+    const int detail = tq4::clampDetail(source, rounded(tq4::ParamIds::nuance));
     const int character = rounded(tq4::ParamIds::character);
     auto captures = analyser.takeCaptures();
 

@@ -149,22 +149,55 @@ TEST_F(LearnFixture, TwoLearnsGetDifferentIdsAndUndoBringsTheFirstBack)
                     .finished);
     const int secondId = stateProperty("tq4LearnId");
     EXPECT_NE(firstId, secondId);
-    EXPECT_FALSE(stateProperty("tq4LearnDriveEq").toString().isNotEmpty()) << "a new learn re-learns the drive";
+    EXPECT_FALSE(stateProperty("tq4LearnDriveEq").toString().isNotEmpty())
+        << "a new learn re-learns the drive";
     ASSERT_TRUE(waitForDriveEq(processor, 240.0));
 
     ASSERT_TRUE(processor.history.undo());
     EXPECT_EQ(static_cast<int>(stateProperty("tq4LearnId")), firstId);
     EXPECT_EQ(stateProperty("tq4LearnDriveEq").toString(), firstDriveEq);
-    EXPECT_FLOAT_EQ(parameterValue(processor, "source"), 1.0f) << "the source change came after the first learn";
+    EXPECT_FLOAT_EQ(parameterValue(processor, "source"), 1.0f)
+        << "the source change came after the first learn";
     ASSERT_TRUE(processor.history.redo());
     EXPECT_EQ(static_cast<int>(stateProperty("tq4LearnId")), secondId);
+}
+
+TEST(LearnCompletion, StoresTheDetailTheSourceOffersSoTheNextTickLeavesTheLearnAlone)
+{
+    TQ4AudioProcessor p;
+    p.prepareToPlay(22050.0, 882);
+    // The host moves source and detail while the learn captures: Vocal has only two details.
+    ASSERT_TRUE(runLearn(
+                    p, [](int c, int64_t i) { return drumHits(c, i, 22050.0); }, 20.0,
+                    [&](int tick)
+                    {
+                        if (tick == 10)
+                        {
+                            setParameter(p, "source", 1.0f);
+                            setParameter(p, "nuance", 7.0f);
+                        }
+                    })
+                    .finished);
+    EXPECT_EQ(static_cast<int>(property(p, "tq4AppliedSource")), 1);
+    EXPECT_EQ(static_cast<int>(property(p, "tq4AppliedNuance")), 1);
+
+    const auto learned = p.history.snapshotState();
+    p.timerCallback();
+    EXPECT_FLOAT_EQ(parameterValue(p, "nuance"), 1.0f);
+    for (const auto* id : {"threshold", "ratio", "knee", "attack", "release"})
+        EXPECT_FLOAT_EQ(parameterValue(p, id),
+                        static_cast<float>(learned.getChildWithProperty("id", id)["value"]))
+            << id;
+    EXPECT_EQ(property(p, "tq4BaseThreshold").toString(), learned["tq4BaseThreshold"].toString());
 }
 
 TEST(LearnCompletion, StoresMakeupTextsThenTheDriveCompensationAlsoInItsUndoSnapshots)
 {
     TQ4AudioProcessor p;
     p.prepareToPlay(22050.0, 882);
-    ASSERT_TRUE(runLearn(p, [](int c, int64_t i) { return drumHits(c, i, 22050.0); }, 20.0).finished);
+    ASSERT_TRUE(runLearn(
+                    p, [](int c, int64_t i) { return drumHits(c, i, 22050.0); }, 20.0)
+                    .finished);
 
     EXPECT_TRUE(property(p, "tq4LearnMkHist").toString().isNotEmpty());
     EXPECT_EQ(juce::StringArray::fromTokens(property(p, "tq4LearnMkCurve").toString(), "|", "").size(), 3);
@@ -192,11 +225,14 @@ TEST(LearnCompletion, DestroyingTheProcessorWhileTheDriveAnalysisRunsIsSafe)
     {
         auto p = std::make_unique<TQ4AudioProcessor>();
         p->prepareToPlay(22050.0, 882);
-        ASSERT_TRUE(runLearn(*p, [](int c, int64_t i) { return drumHits(c, i, 22050.0); }, 20.0).finished);
+        ASSERT_TRUE(runLearn(
+                        *p, [](int c, int64_t i) { return drumHits(c, i, 22050.0); }, 20.0)
+                        .finished);
         ASSERT_TRUE(p->driveEqJobActive.load());
         juce::Thread::sleep(round * 50);
         const auto started = juce::Time::getMillisecondCounterHiRes();
         p.reset();
-        EXPECT_LT(juce::Time::getMillisecondCounterHiRes() - started, 5000.0) << "the destructor waits only briefly";
+        EXPECT_LT(juce::Time::getMillisecondCounterHiRes() - started, 5000.0)
+            << "the destructor waits only briefly";
     }
 }
