@@ -1,14 +1,20 @@
 // tq4-render: runs TQ-4 in-process over an audio file (or a built-in demo) and reports what it did.
 
+#include "Failure.h"
+#include "Outputs.h"
+#include "Plot.h"
+#include "Report.h"
+#include "Session.h"
+
 #include "adapt/SourceCatalogue.h"
-#include "dsp/Loudness.h"
-#include "plugin/PluginProcessor.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
+
+using tq4render::Failure;
 
 namespace
 {
@@ -16,35 +22,43 @@ namespace
 const char* const usage = R"(usage: tq4-render [options] [input [output]]
 
 Processes an audio file (WAV, AIFF or FLAC, mono or stereo) through TQ-4 at the file's own sample
-rate and writes the result. With no input it renders a built-in demo to tq4-demo.wav.
+rate and writes the result. With no input it uses a built-in demo and writes tq4-demo.wav.
 
 options:
+  --learn            press LEARN first: the input is played (looped, at most 60 s) until the
+                     plug-in has heard 8 s above -60 dBFS, then the file is rendered from its start
+                     with what it learned
+  --source NAME      the source, as chosen in the editor's source menu (e.g. Drum, Vocal, MIX)
+  --detail NAME      the detail within the source (e.g. "Full Kit", Lead, Bus)
+  --target DB        after the learn, move the gain-reduction target to DB (1 to 20), as the
+                     dial's marker does
   --set id=value     set a parameter by its ID, in its display units or texts
-                     (e.g. --set character=FET --set threshold=-24 --set knee=SOFT)
+                     (e.g. --set character=FET --set threshold=-24 --set knee=SOFT); with --learn
+                     these are applied after the learn, as your own edits
   --block N          host block size in samples (1 to 65536, default 512)
   --bits N           output bit depth: 16, 24 or 32 (default 24)
   --state-in FILE    start from a state block saved with --state-out
   --state-out FILE   save the plug-in's state block after rendering
+  --report FILE      also write the report as JSON (keys below)
+  --plot FILE        draw the render as a PNG picture
   --help             show this text
 
 The output defaults to <input>-tq4.wav beside the input. The output is aligned with the input:
-the plug-in's latency is removed.
-)";
+the plug-in's latency is removed. Every output is written only when the whole run succeeded.
+The report goes to stdout, errors to stderr (exit code non-zero).
 
-struct Failure
-{
-    juce::String message;
-    int exitCode = 1;
-};
+)";
 
 struct Options
 {
-    juce::File input, output, stateIn, stateOut;
-    bool demo = false;
+    juce::File input, output, stateIn, stateOut, report, plot;
+    bool demo = false, learn = false;
     int blockSize = 512;
     int bits = 24;
     juce::StringPairArray sets;
     juce::StringArray setOrder;
+    std::optional<juce::String> sourceName, detailName;
+    std::optional<float> targetDb;
 };
 
 int parseInteger(const juce::String& text, int low, int high, const juce::String& what)
@@ -58,22 +72,43 @@ int parseInteger(const juce::String& text, int low, int high, const juce::String
     return static_cast<int>(value);
 }
 
+// A number with an optional unit from units; nullopt when it is not one.
+std::optional<float> parseNumber(const juce::String& text, const juce::StringArray& units)
+{
+    const auto trimmed = text.trim();
+    const char* number = trimmed.toRawUTF8();
+    char* end = nullptr;
+    const double parsed = std::strtod(number, &end);
+    const auto rest = juce::String(end).trim();
+    if (end == number || !std::isfinite(parsed) || !units.contains(rest, true))
+        return std::nullopt;
+    return static_cast<float>(parsed);
+}
+
 Options parseArguments(const juce::StringArray& args)
 {
     Options options;
     juce::StringArray positional;
+    const auto cwd = juce::File::getCurrentWorkingDirectory();
     const auto next = [&](int& i) -> juce::String
     {
         if (i + 1 >= args.size())
             throw Failure{args[i] + " needs a value"};
         return args[++i];
     };
+    const auto path = [&](int& i)
+    {
+        const auto text = next(i);
+        if (text.isEmpty())
+            throw Failure{args[i - 1] + " needs a file name"};
+        return cwd.getChildFile(text);
+    };
 
     for (int i = 0; i < args.size(); ++i)
     {
         const auto& a = args[i];
         if (a == "--help" || a == "-h")
-            throw Failure{usage, 0};
+            throw Failure{juce::String(usage) + tq4render::jsonKeysHelp, 0};
         if (a == "--set")
         {
             const auto pair = next(i);
@@ -84,6 +119,20 @@ Options parseArguments(const juce::StringArray& args)
                 options.setOrder.add(id);
             options.sets.set(id, pair.fromFirstOccurrenceOf("=", false, false));
         }
+        else if (a == "--learn")
+            options.learn = true;
+        else if (a == "--source")
+            options.sourceName = next(i);
+        else if (a == "--detail")
+            options.detailName = next(i);
+        else if (a == "--target")
+        {
+            const auto text = next(i);
+            const auto db = parseNumber(text, {"", "dB"});
+            if (!db || *db < 1.0f || *db > 20.0f)
+                throw Failure{"--target must be a number of dB from 1 to 20: \"" + text + "\""};
+            options.targetDb = *db;
+        }
         else if (a == "--block")
             options.blockSize = parseInteger(next(i), 1, 65536, "--block");
         else if (a == "--bits")
@@ -93,9 +142,13 @@ Options parseArguments(const juce::StringArray& args)
                 throw Failure{"--bits must be 16, 24 or 32"};
         }
         else if (a == "--state-in")
-            options.stateIn = juce::File::getCurrentWorkingDirectory().getChildFile(next(i));
+            options.stateIn = path(i);
         else if (a == "--state-out")
-            options.stateOut = juce::File::getCurrentWorkingDirectory().getChildFile(next(i));
+            options.stateOut = path(i);
+        else if (a == "--report")
+            options.report = path(i);
+        else if (a == "--plot")
+            options.plot = path(i);
         else if (a.startsWith("-") && a.length() > 1)
             throw Failure{"unknown option " + a + " (see --help)"};
         else
@@ -105,7 +158,6 @@ Options parseArguments(const juce::StringArray& args)
     if (positional.size() > 2)
         throw Failure{"too many arguments (see --help)"};
 
-    const auto cwd = juce::File::getCurrentWorkingDirectory();
     options.demo = positional.isEmpty();
     if (options.demo)
         options.output = cwd.getChildFile("tq4-demo.wav");
@@ -117,13 +169,49 @@ Options parseArguments(const juce::StringArray& args)
                 ? cwd.getChildFile(positional[1])
                 : options.input.getSiblingFile(options.input.getFileNameWithoutExtension() + "-tq4.wav");
     }
-
-    if (!options.demo && options.output == options.input)
-        throw Failure{"the output would overwrite the input: " + options.input.getFullPathName()};
-    if (options.stateOut != juce::File() &&
-        (options.stateOut == options.input || options.stateOut == options.output))
-        throw Failure{"--state-out must differ from the audio files"};
     return options;
+}
+
+bool sameFile(const juce::File& a, const juce::File& b)
+{
+    const auto resolved = [](const juce::File& f) { return f.isSymbolicLink() ? f.getLinkedTarget() : f; };
+    return a == b || resolved(a) == resolved(b);
+}
+
+// Refuses, before anything runs, an output that would overwrite an input or another output, or that
+// could not be written.
+void checkPaths(const Options& options)
+{
+    struct Named
+    {
+        juce::File file;
+        const char* what;
+    };
+    std::vector<Named> inputs, outputs;
+    if (!options.demo)
+        inputs.push_back({options.input, "input"});
+    if (options.stateIn != juce::File())
+        inputs.push_back({options.stateIn, "--state-in file"});
+    outputs.push_back({options.output, "output"});
+    for (const auto& [file, what] :
+         {Named{options.stateOut, "--state-out file"}, Named{options.report, "--report file"},
+          Named{options.plot, "--plot file"}})
+        if (file != juce::File())
+            outputs.push_back({file, what});
+
+    for (size_t i = 0; i < outputs.size(); ++i)
+    {
+        for (const auto& in : inputs)
+            if (sameFile(outputs[i].file, in.file))
+                throw Failure{juce::String("the ") + outputs[i].what + " would overwrite the " + in.what +
+                              ": " + in.file.getFullPathName()};
+        for (size_t k = 0; k < i; ++k)
+            if (sameFile(outputs[i].file, outputs[k].file))
+                throw Failure{juce::String("the ") + outputs[k].what + " and the " + outputs[i].what +
+                              " are the same file: " + outputs[i].file.getFullPathName()};
+    }
+    for (const auto& out : outputs)
+        tq4render::StagedOutputs::checkWritable(out.file, out.what);
 }
 
 // Eight seconds of a four-to-the-floor groove: kick, snare, hats and a bass line, from a fixed seed.
@@ -188,6 +276,37 @@ juce::AudioBuffer<float> readAudio(const juce::File& file, double& sampleRate)
     return audio;
 }
 
+int matchName(const juce::StringArray& names, const juce::String& text)
+{
+    for (int i = 0; i < names.size(); ++i)
+        if (names[i].equalsIgnoreCase(text.trim()))
+            return i;
+    return -1;
+}
+
+int parseSource(const juce::String& text)
+{
+    const int source = matchName(tq4::sourceNames(), text);
+    if (source < 0)
+        throw Failure{"unknown source \"" + text + "\"; the sources are " +
+                      tq4::sourceNames().joinIntoString(", ")};
+    return source;
+}
+
+// A detail by name, or by its index in the source's list.
+int parseDetail(int source, const juce::String& text, const juce::String& what)
+{
+    const auto details = tq4::detailNames(source);
+    const auto trimmed = text.trim();
+    int detail = matchName(details, trimmed);
+    if (detail < 0 && trimmed.isNotEmpty() && trimmed.containsOnly("0123456789") && trimmed.length() < 3)
+        detail = trimmed.getIntValue() < details.size() ? trimmed.getIntValue() : -1;
+    if (detail < 0)
+        throw Failure{what + ": \"" + text + "\" is not a detail of " + tq4::sourceNames()[source] +
+                      "; its details are " + details.joinIntoString(", ")};
+    return detail;
+}
+
 juce::RangedAudioParameter& findParameter(TQ4AudioProcessor& processor, const juce::String& id)
 {
     if (auto* p = processor.apvts.getParameter(id))
@@ -195,20 +314,22 @@ juce::RangedAudioParameter& findParameter(TQ4AudioProcessor& processor, const ju
     throw Failure{"unknown parameter ID \"" + id + "\"; known: " + tq4::parameterIds().joinIntoString(", ")};
 }
 
-// Reads a value in the parameter's own units or texts; refuses anything outside its range.
-float parseParameterValue(TQ4AudioProcessor& processor, juce::RangedAudioParameter& parameter,
-                          const juce::String& text)
+// Reads a value in the parameter's own units or texts; refuses anything outside its range. A detail
+// is read against the source in effect when it is applied.
+float parseParameterValue(juce::RangedAudioParameter& parameter, const juce::String& text, int source)
 {
     const auto id = parameter.getParameterID();
     const auto trimmed = text.trim();
     const auto fail = [&](const juce::String& why) { return Failure{id + "=" + text + ": " + why}; };
 
+    if (id == tq4::ParamIds::nuance)
+        return static_cast<float>(parseDetail(source, trimmed, "--set nuance"));
     if (auto* choice = dynamic_cast<juce::AudioParameterChoice*>(&parameter))
     {
-        for (int i = 0; i < choice->choices.size(); ++i)
-            if (choice->choices[i].equalsIgnoreCase(trimmed))
-                return static_cast<float>(i);
-        throw fail("expected one of " + choice->choices.joinIntoString(", "));
+        const int index = matchName(choice->choices, trimmed);
+        if (index < 0)
+            throw fail("expected one of " + choice->choices.joinIntoString(", "));
+        return static_cast<float>(index);
     }
     if (dynamic_cast<juce::AudioParameterBool*>(&parameter) != nullptr)
     {
@@ -220,38 +341,14 @@ float parseParameterValue(TQ4AudioProcessor& processor, juce::RangedAudioParamet
                 return 0.0f;
         throw fail("expected on or off");
     }
-    if (id == tq4::ParamIds::nuance)
-    {
-        if (trimmed.containsOnly("0123456789") && trimmed.isNotEmpty())
-        {
-            const int index = trimmed.getIntValue();
-            if (index > 7)
-                throw fail("a detail index is 0 to 7");
-            return static_cast<float>(index);
-        }
-        const int source =
-            juce::roundToInt(processor.apvts.getRawParameterValue(tq4::ParamIds::source)->load());
-        const auto details = tq4::detailNames(source);
-        for (int i = 0; i < details.size(); ++i)
-            if (details[i].equalsIgnoreCase(trimmed))
-                return static_cast<float>(i);
-        throw fail("not a detail of " + tq4::sourceNames()[source] + ": " + details.joinIntoString(", "));
-    }
 
     float value = 0.0f;
     if (id == tq4::ParamIds::knee && (trimmed.equalsIgnoreCase("HARD") || trimmed.equalsIgnoreCase("SOFT")))
         value = tq4::kneeFromText(trimmed);
+    else if (const auto number = parseNumber(trimmed, {"", "dB", "ms", "%", ":1"}))
+        value = *number;
     else
-    {
-        const char* number = trimmed.toRawUTF8();
-        char* end = nullptr;
-        const double parsed = std::strtod(number, &end);
-        const auto rest = juce::String(end).trim();
-        const juce::StringArray units{"", "dB", "ms", "%", ":1"};
-        if (end == number || !std::isfinite(parsed) || !units.contains(rest, true))
-            throw fail("not a number");
-        value = static_cast<float>(parsed);
-    }
+        throw fail("not a number");
 
     const auto range = parameter.getNormalisableRange();
     if (value < range.start || value > range.end)
@@ -259,181 +356,130 @@ float parseParameterValue(TQ4AudioProcessor& processor, juce::RangedAudioParamet
     return value;
 }
 
-void applySettings(TQ4AudioProcessor& processor, const Options& options)
+// The --set edits, checked before anything runs; the source goes first, since it decides what the
+// detail names mean.
+std::vector<tq4render::Edit> resolveEdits(TQ4AudioProcessor& processor, const Options& options, int source)
 {
-    // The source decides what the detail names mean, so it goes first.
     auto order = options.setOrder;
     if (order.contains(tq4::ParamIds::source))
     {
         order.removeString(tq4::ParamIds::source);
         order.insert(0, tq4::ParamIds::source);
     }
+    std::vector<tq4render::Edit> edits;
     for (const auto& id : order)
     {
         auto& parameter = findParameter(processor, id);
-        const float value = parseParameterValue(processor, parameter, options.sets[id]);
-        parameter.setValueNotifyingHost(parameter.convertTo0to1(value));
+        const float value = parseParameterValue(parameter, options.sets[id], source);
+        if (id == tq4::ParamIds::source)
+            source = juce::roundToInt(value);
+        edits.push_back({id, value});
     }
+    return edits;
 }
 
-void loadState(TQ4AudioProcessor& processor, const juce::File& file)
+bool writeWav(const juce::File& file, const juce::AudioBuffer<float>& audio, double sampleRate, int bits)
 {
-    juce::MemoryBlock block;
-    if (!file.existsAsFile() || !file.loadFileAsData(block) || block.getSize() == 0)
-        throw Failure{"cannot read the state file " + file.getFullPathName(), 2};
-    if (juce::AudioProcessor::getXmlFromBinary(block.getData(), static_cast<int>(block.getSize())) == nullptr)
-        throw Failure{"not a TQ-4 state block: " + file.getFullPathName(), 2};
-    processor.setStateInformation(block.getData(), static_cast<int>(block.getSize()));
-}
-
-struct RenderReport
-{
-    double averageGrDb = 0.0;
-    float largestGrDb = 0.0f;
-    int latency = 0;
-};
-
-// Feeds the audio in host-sized blocks, then enough silence to flush the latency, and drops that
-// many samples from the front so the result lines up with the input.
-RenderReport render(TQ4AudioProcessor& processor, const juce::AudioBuffer<float>& input,
-                    juce::AudioBuffer<float>& output, double sampleRate, int blockSize)
-{
-    const int channels = input.getNumChannels();
-    const int length = input.getNumSamples();
-    const auto set = channels == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
-    juce::AudioProcessor::BusesLayout layout;
-    layout.inputBuses.add(set);
-    layout.outputBuses.add(set);
-    if (!processor.setBusesLayout(layout))
-        throw Failure{"the plug-in refused a " + set.getDescription() + " layout", 2};
-
-    processor.setRateAndBufferSizeDetails(sampleRate, blockSize);
-    processor.prepareToPlay(sampleRate, blockSize);
-
-    RenderReport report;
-    report.latency = processor.getLatencySamples();
-    output.setSize(channels, length);
-    output.clear();
-
-    juce::AudioBuffer<float> block(channels, blockSize);
-    juce::MidiBuffer midi;
-    double grSum = 0.0;
-    for (int start = 0; start < length + report.latency; start += blockSize)
-    {
-        const int n = juce::jmin(blockSize, length + report.latency - start);
-        block.setSize(channels, n, false, false, true);
-        block.clear();
-        const int available = juce::jlimit(0, n, length - start);
-        for (int c = 0; c < channels; ++c)
-            if (available > 0)
-                block.copyFrom(c, 0, input, c, start, available);
-
-        processor.processBlock(block, midi);
-
-        const float gr = processor.getEngine().gainReductionMeterDb;
-        grSum += static_cast<double>(gr) * n;
-        report.largestGrDb = juce::jmax(report.largestGrDb, gr);
-
-        for (int k = 0; k < n; ++k)
-        {
-            const int target = start + k - report.latency;
-            if (target >= 0 && target < length)
-                for (int c = 0; c < channels; ++c)
-                    output.setSample(c, target, block.getSample(c, k));
-        }
-    }
-    processor.releaseResources();
-    report.averageGrDb = grSum / juce::jmax(1, length + report.latency);
-    return report;
-}
-
-void writeAudio(const juce::File& file, const juce::AudioBuffer<float>& audio, double sampleRate, int bits)
-{
-    // Written beside the target first, so a failed write never leaves a half file under the real name.
-    juce::TemporaryFile temporary(file);
-    {
-        juce::WavAudioFormat wav;
-        auto stream = temporary.getFile().createOutputStream();
-        if (stream == nullptr)
-            throw Failure{"cannot write " + file.getFullPathName(), 2};
-        std::unique_ptr<juce::OutputStream> owned(stream.release());
-        std::unique_ptr<juce::AudioFormatWriter> writer(wav.createWriterFor(
-            owned.get(), sampleRate, static_cast<unsigned int>(audio.getNumChannels()), bits, {}, 0));
-        if (writer == nullptr)
-            throw Failure{"cannot encode a " + juce::String(bits) + "-bit WAV at " +
-                              juce::String(sampleRate) + " Hz",
-                          2};
-        owned.release();
-        if (!writer->writeFromAudioSampleBuffer(audio, 0, audio.getNumSamples()))
-            throw Failure{"cannot write " + file.getFullPathName(), 2};
-    }
-    if (!temporary.overwriteTargetFileWithTemporary())
-        throw Failure{"cannot write " + file.getFullPathName(), 2};
-}
-
-void saveState(TQ4AudioProcessor& processor, const juce::File& file)
-{
-    juce::MemoryBlock block;
-    processor.getStateInformation(block);
-    if (!file.replaceWithData(block.getData(), block.getSize()))
-        throw Failure{"cannot write the state file " + file.getFullPathName(), 2};
-}
-
-float peakOf(const juce::AudioBuffer<float>& audio)
-{
-    float peak = 0.0f;
-    for (int c = 0; c < audio.getNumChannels(); ++c)
-        peak = juce::jmax(peak, audio.getMagnitude(c, 0, audio.getNumSamples()));
-    return peak;
-}
-
-juce::String levelText(const juce::AudioBuffer<float>& audio, double sampleRate)
-{
-    const float peak = peakOf(audio);
-    const float lufs = tq4::measureIntegratedLoudness(audio.getArrayOfReadPointers(), audio.getNumChannels(),
-                                                      audio.getNumSamples(), sampleRate);
-    const auto peakDb =
-        peak > 0.0f ? juce::String(juce::Decibels::gainToDecibels(peak), 2) + " dBFS" : "-inf dBFS";
-    const auto loudness = lufs <= -100.0f ? juce::String("below -70 LUFS") : juce::String(lufs, 1) + " LUFS";
-    return "peak " + peakDb + ", integrated " + loudness;
+    auto stream = file.createOutputStream();
+    if (stream == nullptr)
+        return false;
+    juce::WavAudioFormat wav;
+    std::unique_ptr<juce::OutputStream> owned(stream.release());
+    std::unique_ptr<juce::AudioFormatWriter> writer(wav.createWriterFor(
+        owned.get(), sampleRate, static_cast<unsigned int>(audio.getNumChannels()), bits, {}, 0));
+    if (writer == nullptr)
+        return false;
+    owned.release(); // the writer owns the stream now
+    return writer->writeFromAudioSampleBuffer(audio, 0, audio.getNumSamples()) && writer->flush();
 }
 
 int run(const juce::StringArray& args)
 {
     const auto options = parseArguments(args);
-
-    TQ4AudioProcessor processor;
-    if (options.stateIn != juce::File())
-        loadState(processor, options.stateIn);
-    applySettings(processor, options);
+    checkPaths(options);
 
     double sampleRate = 48000.0;
     const auto input = options.demo ? makeDemo(sampleRate) : readAudio(options.input, sampleRate);
 
-    juce::AudioBuffer<float> output;
-    const auto report = render(processor, input, output, sampleRate, options.blockSize);
+    tq4render::Session session(input.getNumChannels(), sampleRate, options.blockSize);
+    auto& processor = session.plugin();
+    if (options.stateIn != juce::File())
+        session.loadState(options.stateIn);
 
-    writeAudio(options.output, output, sampleRate, options.bits);
+    // Everything the user asked for is checked before the first block runs.
+    int source = session.source();
+    int detail = session.detail();
+    const bool choosesSource = options.sourceName || options.detailName;
+    if (options.sourceName)
+    {
+        source = parseSource(*options.sourceName);
+        detail = tq4::clampDetail(source, detail);
+    }
+    if (options.detailName)
+        detail = parseDetail(source, *options.detailName, "--detail");
+    const auto edits = resolveEdits(processor, options, source);
+
+    if (choosesSource)
+        session.chooseSource(source, detail);
+
+    tq4render::Figures figures;
+    if (options.learn)
+    {
+        tq4render::LearnFigures learned;
+        learned.outcome = session.learn(input);
+        if (options.targetDb)
+            session.moveTarget(*options.targetDb);
+        learned.learned = tq4render::readSettings(processor);
+        tq4render::readLearnResult(processor, learned);
+        figures.learn = learned;
+    }
+    else if (options.targetDb)
+        session.moveTarget(*options.targetDb);
+    session.applyEdits(edits);
+
+    const auto render = session.render(input);
+
+    figures.inputName = options.demo ? juce::String("built-in demo") : options.input.getFullPathName();
+    figures.outputPath = options.output.getFullPathName();
+    figures.channels = input.getNumChannels();
+    figures.bits = options.bits;
+    figures.blockSize = options.blockSize;
+    figures.latency = render.latency;
+    figures.sampleRate = sampleRate;
+    figures.seconds = input.getNumSamples() / sampleRate;
+    figures.in = tq4render::measureLevels(input, sampleRate);
+    figures.out = tq4render::measureLevels(render.output, sampleRate);
+    figures.averageGrDb = render.averageGrDb;
+    figures.largestGrDb = render.largestGrDb;
+    figures.rendered = tq4render::readSettings(processor);
+
+    tq4render::StagedOutputs outputs;
+    outputs.stage(options.output, "output",
+                  [&](const juce::File& file)
+                  { return writeWav(file, render.output, sampleRate, options.bits); });
     if (options.stateOut != juce::File())
-        saveState(processor, options.stateOut);
+        outputs.stage(options.stateOut, "--state-out file",
+                      [&](const juce::File& file)
+                      {
+                          juce::MemoryBlock block;
+                          processor.getStateInformation(block);
+                          return block.getSize() > 0 &&
+                                 file.replaceWithData(block.getData(), block.getSize());
+                      });
+    if (options.report != juce::File())
+        outputs.stage(options.report, "--report file",
+                      [&](const juce::File& file)
+                      { return file.replaceWithText(tq4render::jsonReport(figures)); });
+    if (options.plot != juce::File())
+    {
+        const auto title = options.demo ? juce::String("built-in demo") : options.input.getFileName();
+        const auto image = tq4render::drawPlot(figures, title, input, render.output, render);
+        outputs.stage(options.plot, "--plot file",
+                      [&](const juce::File& file) { return tq4render::writePng(image, file); });
+    }
+    outputs.commit();
 
-    std::cout << "TQ-4 render\n"
-              << "  input:   "
-              << (options.demo ? juce::String("built-in demo") : options.input.getFullPathName()) << " ("
-              << input.getNumChannels() << " ch, " << sampleRate << " Hz, "
-              << juce::String(input.getNumSamples() / sampleRate, 2) << " s)\n"
-              << "  output:  " << options.output.getFullPathName() << " (" << options.bits << "-bit WAV)\n"
-              << "  in:      " << levelText(input, sampleRate) << "\n"
-              << "  out:     " << levelText(output, sampleRate) << "\n"
-              << "  gain reduction: average " << juce::String(report.averageGrDb, 2) << " dB, largest "
-              << juce::String(report.largestGrDb, 2) << " dB\n"
-              << "  latency: " << report.latency << " samples (removed)\n"
-              << "  block:   " << options.blockSize << " samples\n"
-              << "  parameters:\n";
-    for (auto* p : processor.getParameters())
-        if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(p))
-            std::cout << "    " << ranged->getParameterID().paddedRight(' ', 12) << " "
-                      << ranged->getCurrentValueAsText() << "\n";
+    std::cout << tq4render::textReport(figures) << std::flush;
     return 0;
 }
 
@@ -452,9 +498,10 @@ int main(int argc, char** argv)
     }
     catch (const Failure& failure)
     {
-        (failure.exitCode == 0 ? std::cout : std::cerr)
-            << (failure.exitCode == 0 ? "" : "tq4-render: ") << failure.message
-            << (failure.exitCode == 0 ? "" : "\n");
+        if (failure.exitCode == 0)
+            std::cout << failure.message;
+        else
+            std::cerr << "tq4-render: " << failure.message << "\n";
         return failure.exitCode;
     }
 }
