@@ -70,7 +70,7 @@ struct HostedLV2
         p->setValueNotifyingHost(p->getValueForText(text));
     }
 
-    // The host's own state: Turtle holding the plug-in's block as base64 text, and port values.
+    // The host's own state: Turtle holding the plug-in's block in JUCE's base64 text, and port values.
     juce::String saveTurtle() const
     {
         juce::MemoryBlock block;
