@@ -451,7 +451,7 @@ bool CompressorEngine::prepare(double newSampleRate, int newNumChannels)
     dryBuffer.setSize(channels, delayedLength);
     wetBuffer.setSize(processedChannels, delayedLength);
     makeupTrack.setSize(1, delayedLength);
-    detectorInput.setSize(1, maxBlockSize);
+    detectorInput.setSize(2, maxBlockSize); // linked level, mean square
     blockGains.setSize(2, maxBlockSize);
     controlTracks.setSize(4, maxBlockSize);
 
@@ -716,12 +716,11 @@ float CompressorEngine::runCompressor(const juce::AudioBuffer<float>& buffer, in
     // Separate passes keep the conversions out of the recursions and let them vectorise; each sample still
     // sees the values one fused loop would give, up to rounding.
     float* level = detectorInput.getWritePointer(0);
+    float* meanSquares = detectorInput.getWritePointer(1);
     float* gains = blockGains.getWritePointer(0);
     float* depths = blockGains.getWritePointer(1);
     const float* makeup = makeupTrack.getReadPointer(0, latencySamples);
 
-    // The mean squares wait on the depth track, which is filled only after they are used.
-    float* meanSquares = depths;
     followLevel(level, meanSquares, n, k.peakRelease, k.rms, peakEnvelope, meanSquare);
 
     if (smoothed.peakRmsBlend.isSmoothing())
@@ -766,6 +765,9 @@ float CompressorEngine::runCompressor(const juce::AudioBuffer<float>& buffer, in
                   fetDcOutput[static_cast<size_t>(c)] == 0.0f;
     if (!settled)
     {
+        // A colouring that has faded out still has its blocker to settle, at a depth of 0.
+        if (colourOff)
+            std::fill(depths, depths + n, 0.0f);
         gainsInPlace(gains, n);
         applyFetColour(inputs, wets, processed, n);
         if (processed > 1)

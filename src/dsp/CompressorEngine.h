@@ -94,7 +94,7 @@ private:
     juce::AudioBuffer<float> dryBuffer;
     juce::AudioBuffer<float> wetBuffer;
     juce::AudioBuffer<float> makeupTrack;
-    juce::AudioBuffer<float> detectorInput; // linked level of every sample of the slice
+    juce::AudioBuffer<float> detectorInput; // linked level and mean square of every sample of the slice
     juce::AudioBuffer<float> blockGains;    // gain and colouring depth of every sample (channels 0 and 1)
     // Mono mid copies: 0 for the active drive slot, 1 for the idle one while a type change fades in.
     // After the stages ran they hold their outputs, then channel 0 the drive added to each sample.

@@ -651,6 +651,57 @@ TEST_F(CompressorEngineTest, FetColouringFollowsReductionAndFadesWithDrive)
     EXPECT_EQ(none, 0.0);
 }
 
+TEST_F(CompressorEngineTest, FetColouringStopsOnceItHasFadedOut)
+{
+    // Opposite channels: without colouring the output's mid is exactly 0, whatever the detector does, so
+    // whatever is left there once the colouring has faded is colouring that should not be.
+    juce::AudioBuffer<float> input(2, 96000);
+    tq4test::fillSine(input, sampleRate, 200.0, 1.0f);
+    juce::FloatVectorOperations::negate(input.getWritePointer(1), input.getReadPointer(1), 96000);
+    const auto midRms = [](const juce::AudioBuffer<float>& b, int from, int to)
+    {
+        double sum = 0.0;
+        for (int i = from; i < to; ++i)
+            sum += juce::square(static_cast<double>(b.getSample(0, i)) + b.getSample(1, i));
+        return std::sqrt(sum / (to - from));
+    };
+
+    struct Case
+    {
+        const char* name;
+        int character;
+        float drivePercent;
+    };
+    const Case cases[] = {
+        {"FET to OPTO", 1, 0.0f}, {"FET to VCA", 3, 0.0f}, {"drive up to 100 %", 2, 100.0f}};
+    for (const auto& c : cases)
+    {
+        CompressorEngine e;
+        e.prepare(sampleRate, 2);
+        EngineSettings fet = compressing(2);
+        fet.thresholdDb = -16.0f;
+        fet.ratio = 20.0f;
+        fet.driveOn = true;
+        EngineSettings after = fet;
+        after.character = c.character;
+        after.drivePercent = c.drivePercent;
+
+        // One second of FET with over 12 dB of reduction, then the change, its 20 ms ramp and a second more.
+        juce::AudioBuffer<float> out(input);
+        for (int start = 0; start < 96000; start += 480)
+        {
+            juce::AudioBuffer<float> block(out.getArrayOfWritePointers(), 2, start, 480);
+            e.process(block, 2, start < 48000 ? fet : after);
+            ASSERT_GT(e.gainReductionMeterDb, 12.0f) << c.name;
+        }
+
+        // The colouring's 5 Hz blocker has let go of all but 3e-7 of it half a second after the ramp.
+        const double coloured = midRms(out, 24000, 48000);
+        ASSERT_GT(coloured, 1.0e-3) << c.name;
+        EXPECT_LT(midRms(out, 72000, 96000), 1.0e-5 * coloured) << c.name;
+    }
+}
+
 class DriveCompensationTest : public CompressorEngineTest
 {
 protected:
