@@ -156,34 +156,34 @@ void withSmoothedValues(bool ramping, Next&& ramped, Body&& body)
     body([steady] { return steady; });
 }
 
-// The two release paths of the gain reduction. Each takes the candidate of its attack or release
-// coefficient; the smaller coefficient moves further, so the chosen one is always the larger (or, with the
-// coefficients the other way round, the smaller) of the two: the same pick, no branch. Written as
-// coefficient * state + (1 - coefficient) * target, so only a multiply and an add sit on the recursion.
+// The two release paths of the gain reduction. Each step takes the candidates of both coefficients; the
+// smaller coefficient moves further, so the one the step's direction asks for is always the larger (or, with
+// the coefficients the other way round, the smaller): the same pick, no branch. The form
+// target + (state - target) * c settles on a steady target, where c * state + (1 - c) * target rounds the
+// whole state on every sample and drifts, over the slow path's long times, by a thousandth of a dB.
 struct Ballistics
 {
     float attack, release, slowAttack, slowRelease;
-    float attackShare, releaseShare, slowAttackShare, slowReleaseShare;
     bool fastByMax, slowByMax;
 
     Ballistics(float attackCoefficient, float releaseCoefficient, float slowAttackCoefficient,
                float slowReleaseCoefficient) noexcept
         : attack(attackCoefficient), release(releaseCoefficient), slowAttack(slowAttackCoefficient),
-          slowRelease(slowReleaseCoefficient), attackShare(1.0f - attackCoefficient),
-          releaseShare(1.0f - releaseCoefficient), slowAttackShare(1.0f - slowAttackCoefficient),
-          slowReleaseShare(1.0f - slowReleaseCoefficient), fastByMax(attackCoefficient <= releaseCoefficient),
+          slowRelease(slowReleaseCoefficient), fastByMax(attackCoefficient <= releaseCoefficient),
           slowByMax(slowAttackCoefficient <= slowReleaseCoefficient)
     {
     }
 
     void step(float target, float& fast, float& slow) const noexcept
     {
-        const float fastAttack = attack * fast + attackShare * target;
-        const float fastRelease = release * fast + releaseShare * target;
+        const float fastStep = fast - target;
+        const float fastAttack = target + fastStep * attack;
+        const float fastRelease = target + fastStep * release;
         fast = fastByMax ? std::max(fastAttack, fastRelease) : std::min(fastAttack, fastRelease);
         const float half = 0.5f * target;
-        const float slowAttackValue = slowAttack * slow + slowAttackShare * half;
-        const float slowReleaseValue = slowRelease * slow + slowReleaseShare * half;
+        const float slowStep = slow - half;
+        const float slowAttackValue = half + slowStep * slowAttack;
+        const float slowReleaseValue = half + slowStep * slowRelease;
         slow = slowByMax ? std::max(slowAttackValue, slowReleaseValue)
                          : std::min(slowAttackValue, slowReleaseValue);
     }
@@ -209,14 +209,13 @@ void followLevel(float* __restrict level, float* __restrict meanSquares, int n, 
                  float rmsCoefficient, float& peakEnvelope, float& meanSquare) noexcept
 {
     // As "x if it rises above the envelope, else decay towards x", without a branch on noise.
-    const float peakShare = 1.0f - peakRelease;
     const float rmsShare = 1.0f - rmsCoefficient;
     float peak = peakEnvelope;
     float ms = meanSquare;
     for (int i = 0; i < n; ++i)
     {
         const float x = level[i];
-        peak = std::max(x, peakRelease * peak + peakShare * x);
+        peak = std::max(x, x + (peak - x) * peakRelease);
         ms = x * x * rmsShare + ms * rmsCoefficient;
         level[i] = peak;
         meanSquares[i] = ms;
