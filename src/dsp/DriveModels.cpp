@@ -472,6 +472,213 @@ float sagScale(float envelope, float amount, float sagDepth, float sagKnee, floa
     return (1.0f - amount * sagDepth * envelope / (envelope + sagKnee)) * headroom;
 }
 
+namespace
+{
+inline __attribute__((always_inline)) double pickDouble(bool c, double a, double b) noexcept
+{
+    uint64_t ua, ub;
+    std::memcpy(&ua, &a, sizeof ua);
+    std::memcpy(&ub, &b, sizeof ub);
+    const uint64_t mask = 0u - static_cast<uint64_t>(c);
+    const uint64_t u = (ua & mask) | (ub & ~mask);
+    double r;
+    std::memcpy(&r, &u, sizeof r);
+    return r;
+}
+
+// e^z for z ≤ 0 in plain arithmetic (vectorises): 2^k from the bits, e^r by its series for |r| ≤ ln 2 / 2.
+inline __attribute__((always_inline)) double expOfNegative(double z) noexcept
+{
+    constexpr double shifter = 6755399441055744.0; // 1.5 × 2^52: adding it rounds to an integer
+    const double x = pickDouble(z < -700.0, -700.0, z);
+    const double t = x * 1.4426950408889634 + shifter;
+    const double k = t - shifter;
+    const double r = (x - k * 0.6931471803691238) - k * 1.9082149292705877e-10;
+    double p = 1.0 / 39916800.0;
+    p = 1.0 / 3628800.0 + r * p;
+    p = 1.0 / 362880.0 + r * p;
+    p = 1.0 / 40320.0 + r * p;
+    p = 1.0 / 5040.0 + r * p;
+    p = 1.0 / 720.0 + r * p;
+    p = 1.0 / 120.0 + r * p;
+    p = 1.0 / 24.0 + r * p;
+    p = 1.0 / 6.0 + r * p;
+    p = 0.5 + r * p;
+    p = 1.0 + r * p;
+    p = 1.0 + r * p;
+    uint64_t tBits, shifterBits;
+    std::memcpy(&tBits, &t, sizeof tBits);
+    std::memcpy(&shifterBits, &shifter, sizeof shifterBits);
+    const uint64_t scaleBits = (tBits - shifterBits + 1023u) << 52;
+    double scale;
+    std::memcpy(&scale, &scaleBits, sizeof scale);
+    return p * scale;
+}
+
+struct Langevin
+{
+    double value, slope, half2, sixth3; // L, L′, L″ / 2, L‴ / 6
+};
+
+// L(x) = coth x − 1/x and its first three derivatives, to about double rounding: by its series below
+// 0.5, from e^(−2|x|) above.
+inline __attribute__((always_inline)) Langevin langevinTaylor(double x) noexcept
+{
+    const bool negative = x < 0.0;
+    const double ax = pickDouble(negative, -x, x);
+    const double sign = pickDouble(negative, -1.0, 1.0);
+
+    constexpr double a0 = 1.0 / 3.0, a1 = -1.0 / 45.0, a2 = 2.0 / 945.0, a3 = -1.0 / 4725.0,
+                     a4 = 2.0 / 93555.0, a5 = -1382.0 / 638512875.0;
+    const double x2 = x * x;
+    const double sValue = x * (a0 + x2 * (a1 + x2 * (a2 + x2 * (a3 + x2 * (a4 + x2 * a5)))));
+    const double sSlope = a0 + x2 * (3 * a1 + x2 * (5 * a2 + x2 * (7 * a3 + x2 * (9 * a4 + x2 * 11 * a5))));
+    const double sSecond = x * (6 * a1 + x2 * (20 * a2 + x2 * (42 * a3 + x2 * (72 * a4 + x2 * 110 * a5))));
+    const double sThird = 6 * a1 + x2 * (60 * a2 + x2 * (210 * a3 + x2 * (504 * a4 + x2 * 990 * a5)));
+
+    const bool series = ax < 0.5;
+    const double outer = pickDouble(series, 0.5, ax);
+    const double e = expOfNegative(-2.0 * outer);
+    const double coth = (1.0 + e) / (1.0 - e);
+    const double csch2 = 4.0 * e / ((1.0 - e) * (1.0 - e));
+    const double inv = 1.0 / outer;
+    const double inv2 = inv * inv;
+    const double eValue = sign * (coth - inv);
+    const double eSlope = inv2 - csch2;
+    const double eSecond = sign * (2.0 * coth * csch2 - 2.0 * inv2 * inv);
+    const double eThird = 6.0 * inv2 * inv2 - csch2 * (2.0 * csch2 + 4.0 * coth * coth);
+
+    return {pickDouble(series, sValue, eValue), pickDouble(series, sSlope, eSlope),
+            0.5 * pickDouble(series, sSecond, eSecond), pickDouble(series, sThird, eThird) / 6.0};
+}
+
+TQ4_VECTOR_CLONES
+void hysteresisCoefficients(const HysteresisParameters& p, const float* __restrict inputH, int n,
+                            HysteresisBlockWorkspace& w) noexcept
+{
+    const float inverseA = 1.0f / std::max(p.a, 1.0e-5f);
+    const double alpha = p.alpha;
+    const double kappa = alpha * static_cast<double>(inverseA);
+    const double slopeScale = static_cast<double>(p.c) * static_cast<double>(inverseA);
+    const float oneMinusC = 1.0f - p.c;
+    const float k = p.k;
+    const float* __restrict step = w.step.data();
+    const float* __restrict average = w.average.data();
+    float* __restrict q0 = w.q0.data();
+    float* __restrict q1 = w.q1.data();
+    float* __restrict q2 = w.q2.data();
+    float* __restrict q3 = w.q3.data();
+    float* __restrict d0 = w.d0.data();
+    float* __restrict d1 = w.d1.data();
+    float* __restrict d2 = w.d2.data();
+    float* __restrict d3 = w.d3.data();
+    float* __restrict w0 = w.w0.data();
+    float* __restrict w1 = w.w1.data();
+    float* __restrict w2 = w.w2.data();
+    float* __restrict sweep = w.sweep.data();
+    float* __restrict direction = w.direction.data();
+
+    // In passes of one lane width each, so that every one of them vectorises; the expansion is taken in
+    // double, the coefficients are float.
+    double* __restrict argument = w.argument.data();
+    double* __restrict value = w.value.data();
+    double* __restrict slope = w.slope.data();
+    double* __restrict half2 = w.half2.data();
+    double* __restrict sixth3 = w.sixth3.data();
+
+    for (int j = 0; j < n; ++j)
+    {
+        const float deltaH = step[j];
+        const float h = pick(deltaH != 0.0f, inputH[j], 0.0f);
+        const float halfAverage = average[j] * 0.5f;
+        direction[j] = deltaH / blockSqrt(deltaH * deltaH + halfAverage * halfAverage + 1.0e-30f);
+        sweep[j] = (h - deltaH * 0.5f) * inverseA;
+    }
+
+    for (int j = 0; j < n; ++j)
+        argument[j] = static_cast<double>(sweep[j]);
+
+    for (int j = 0; j < n; ++j)
+    {
+        const Langevin l = langevinTaylor(argument[j]);
+        value[j] = l.value;
+        slope[j] = l.slope;
+        half2[j] = kappa * l.half2;
+        sixth3[j] = kappa * kappa * l.sixth3;
+    }
+
+    const auto kappaF = static_cast<float>(kappa);
+    const float alphaF = p.alpha;
+    const auto slopeScaleF = static_cast<float>(slopeScale);
+
+    for (int j = 0; j < n; ++j)
+    {
+        const float deltaH = step[j];
+        const auto c0 = static_cast<float>(value[j]);
+        const auto l1 = static_cast<float>(slope[j]);
+        const auto k2 = static_cast<float>(half2[j]);
+        const auto k3 = static_cast<float>(sixth3[j]);
+        const float c2 = kappaF * k2;
+        const float c3 = kappaF * k3;
+        const float c1 = kappaF * l1 - 1.0f;
+        const float s = deltaH * slopeScaleF;
+        q0[j] = c0;
+        q1[j] = c1;
+        q2[j] = c2;
+        q3[j] = c3;
+        // A step that leaves M alone divides nothing by a vanishing denominator.
+        d0[j] = pick(deltaH != 0.0f, oneMinusC * direction[j] * k - alphaF * c0, 1.0f);
+        d1[j] = -alphaF * c1;
+        d2[j] = -alphaF * c2;
+        d3[j] = -alphaF * c3;
+        w0[j] = s * l1;
+        w1[j] = s * 2.0f * k2;
+        w2[j] = s * 3.0f * k3;
+        sweep[j] = deltaH * oneMinusC;
+    }
+}
+} // namespace
+
+void HysteresisBlockWorkspace::prepare(int maxLength)
+{
+    const auto n = static_cast<size_t>(std::max(maxLength, 1));
+    for (auto* v :
+         {&step, &average, &q0, &q1, &q2, &q3, &d0, &d1, &d2, &d3, &w0, &w1, &w2, &sweep, &direction})
+        v->assign(n, 0.0f);
+
+    for (auto* v : {&argument, &value, &slope, &half2, &sixth3})
+        v->assign(n, 0.0);
+}
+
+void hysteresisRun(HysteresisState& state, const HysteresisParameters& params, const float* inputH,
+                   float* magnetisation, int n, HysteresisBlockWorkspace& w) noexcept
+{
+    hysteresisCoefficients(params, inputH, n, w);
+
+    float m = state.magnetisation;
+
+    for (int j = 0; j < n; ++j)
+    {
+        const auto i = static_cast<size_t>(j);
+        const float m2 = m * m;
+        const float q = (w.q0[i] + w.q1[i] * m) + m2 * (w.q2[i] + w.q3[i] * m);
+        float den = (w.d0[i] + w.d1[i] * m) + m2 * (w.d2[i] + w.d3[i] * m);
+        const float slopePart = w.w0[i] + m * (w.w1[i] + m * w.w2[i]);
+
+        if (std::abs(den) < 1.0e-5f)
+            den = den < 0.0f ? -1.0e-5f : 1.0e-5f;
+
+        // A step moves M towards the anhysteretic curve only in the direction the input goes.
+        const float sweep = q * w.direction[i] > 0.0f ? w.sweep[i] * q : 0.0f;
+        float next = (m + slopePart) + sweep / den;
+        next = std::isfinite(next) ? std::clamp(next, -1.0f, 1.0f) : 0.0f;
+        m = next;
+        magnetisation[j] = next;
+    }
+
+    state.magnetisation = m;
+}
+
 void initialiseHysteresis(HysteresisState& state, float f, float hysteresisGain) noexcept
 {
     const float start = hysteresisGain > 0.0f ? f / hysteresisGain : f;

@@ -188,6 +188,54 @@ inline float hysteresisStep(HysteresisState& state, const HysteresisParameters& 
     return next;
 }
 
+// The hysteresis over a run, in three passes. The step's input side (ΔH, the running mean of |ΔH|) is a
+// cheap recursion on the input alone; the Langevin function and its slope at He = (H − ΔH/2 + αM) / a
+// depend on M only through αM / a, which stays below 0.012, so the function is expanded to third order
+// around M = 0 for every sample at once (in double), and what remains from one sample to the next is a
+// short chain of polynomials in M and one division. The expansion's remainder stays below float
+// rounding.
+struct HysteresisBlockWorkspace
+{
+    void prepare(int maxLength);
+
+    std::vector<float> step, average;    // ΔH (0 where the step leaves M alone) and the mean
+    std::vector<float> q0, q1, q2, q3;   // q = L − M as a cubic in M
+    std::vector<float> d0, d1, d2, d3;   // the denominator as a cubic in M
+    std::vector<float> w0, w1, w2;       // M + ΔH c L′ / a as a quadratic in M
+    std::vector<float> sweep, direction; // ΔH (1 − c) and δ
+    std::vector<double> argument, value, slope, half2, sixth3; // He at M = 0; L, L′, κ L″/2 and κ² L‴/6 there
+};
+
+// The input side of one step, before its M is known: fills step and average for the sample and
+// updates the state's previous input and mean as hysteresisStep would.
+inline void hysteresisInput(HysteresisState& state, float inputH, float& step, float& average) noexcept
+{
+    step = 0.0f;
+    average = state.averageStep;
+
+    if (!std::isfinite(inputH))
+        return;
+
+    const float deltaH = inputH - state.previousInput;
+    state.previousInput = inputH;
+
+    if (deltaH == 0.0f)
+        return;
+
+    state.averageStep += (std::abs(deltaH) - state.averageStep) * 0.001f;
+
+    if (!std::isfinite(state.averageStep))
+        state.averageStep = 0.0f;
+
+    step = deltaH;
+    average = state.averageStep;
+}
+
+// With step and average filled for inputs H, runs the model over them from state.magnetisation and writes
+// every new M; the result differs from hysteresisStep by float rounding.
+void hysteresisRun(HysteresisState& state, const HysteresisParameters& params, const float* inputH,
+                   float* magnetisation, int n, HysteresisBlockWorkspace& workspace) noexcept;
+
 // Starts the model on the sample f so that the first step does not jump from zero.
 void initialiseHysteresis(HysteresisState& state, float f, float hysteresisGain) noexcept;
 

@@ -73,6 +73,7 @@ void DriveStage::prepare(double sampleRate, const DriveStage* other)
     for (auto* v : {&chunkScale, &chunkInverse, &chunkSquared, &chunkSignal, &chunkChange})
         v->assign(static_cast<size_t>(oversampledChunk), 0.0f);
     curveWorkspace.prepare(oversampledChunk);
+    hysteresisWorkspace.prepare(oversampledChunk);
 
     for (size_t i = 0; i < 2; ++i)
         latencies[i] = shareWithOther ? other->latencies[i] : measureLatency(oversamplers[i]);
@@ -300,6 +301,8 @@ void DriveStage::followEnvelopes(const float* samples, int numSamples) noexcept
     float* scale = chunkScale.data();
     float* signal = chunkSignal.data();
     float* change = chunkChange.data();
+    float* steps = hysteresisWorkspace.step.data();
+    float* averages = hysteresisWorkspace.average.data();
 
     if (withHysteresis && !hysteresisInitialised && numSamples > 0)
     {
@@ -324,17 +327,26 @@ void DriveStage::followEnvelopes(const float* samples, int numSamples) noexcept
         scale[j] = (1.0f - sagAmount * g / (g + sagKnee)) * headroom;
 
         if constexpr (withHysteresis)
+            hysteresisInput(h, f, steps[j], averages[j]);
+    }
+
+    if constexpr (withHysteresis)
+    {
+        // The magnetisation goes through the change buffer on its way.
+        hysteresisRun(h, params, samples, change, numSamples, hysteresisWorkspace);
+
+        for (int j = 0; j < numSamples; ++j)
         {
-            const float magnetisation = hysteresisStep(h, params, f);
-            const float m = f + (magnetisation * gainH - f) * hysteresisAmount;
+            const float f = samples[j];
+            const float m = f + (change[j] * gainH - f) * hysteresisAmount;
             signal[j] = m;
             change[j] = m - f;
         }
-        else
-        {
-            signal[j] = f;
-            change[j] = 0.0f;
-        }
+    }
+    else
+    {
+        std::copy(samples, samples + numSamples, signal);
+        std::fill(change, change + numSamples, 0.0f);
     }
 
     if constexpr (!lowBandDetector)

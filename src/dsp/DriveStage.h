@@ -130,6 +130,7 @@ private:
     // chain has changed in it so far.
     std::vector<float> chunkScale, chunkInverse, chunkSquared, chunkSignal, chunkChange;
     CurveStageWorkspace curveWorkspace;
+    HysteresisBlockWorkspace hysteresisWorkspace;
 };
 
 } // namespace tq4
