@@ -56,7 +56,8 @@ double rms(const juce::AudioBuffer<float>& buffer, int start)
 std::pair<juce::AudioBuffer<float>, juce::AudioBuffer<float>> render(juce::AudioPluginInstance& plugin,
                                                                      float amplitude, double seconds)
 {
-    const int total = static_cast<int>(48000.0 * seconds);
+    // Whole blocks only, so no sample of the output is left unwritten.
+    const int total = static_cast<int>(48000.0 * seconds) / 512 * 512;
     juce::AudioBuffer<float> input(2, total), output(2, total);
     juce::Random random(7);
     for (int c = 0; c < 2; ++c)
@@ -97,7 +98,9 @@ TEST(VST3Host, ReportsIdentity)
     // A single program is not published as a program list; if a host sees one, it has a name.
     EXPECT_LE(host.instance->getNumPrograms(), 1);
     if (host.instance->getNumPrograms() == 1)
+    {
         EXPECT_EQ(host.instance->getProgramName(0), "Default");
+    }
     EXPECT_FALSE(host.instance->supportsDoublePrecisionProcessing());
 }
 
