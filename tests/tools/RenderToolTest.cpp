@@ -16,11 +16,12 @@ struct Run
 };
 
 // Runs the tool in directory with stdout and stderr kept apart; stderr goes to a file outside it.
+// The shell stays in between so that a crash shows as its exit status (128 + signal), not as 0.
 Run runTool(const juce::StringArray& args, const juce::File& directory)
 {
     const juce::TemporaryFile errors(".txt");
     juce::StringArray command{
-        "/bin/sh",     "-c", "f=$1; shift; exec \"$@\" 2>\"$f\"", "sh", errors.getFile().getFullPathName(),
+        "/bin/sh",     "-c", "f=$1; shift; \"$@\" 2>\"$f\"", "sh", errors.getFile().getFullPathName(),
         TQ4_RENDER_EXE};
     command.addArray(args);
     const auto previous = juce::File::getCurrentWorkingDirectory();
@@ -224,9 +225,10 @@ TEST_F(RenderTool, LearnsDrumHitsAndItsStateReproducesTheRender)
     writeSignal(dir.getChildFile("hits.wav"), rate, 2, 6.0,
                 [rate](int c, int i) { return tq4test::drumHits(c, i, rate); });
 
-    auto run = runTool({"--learn", "--source", "drum", "--detail", "full kit", "--bits", "32", "--state-out",
-                        "learned.tq4", "--report", "learned.json", "--plot", "learned.png", "hits.wav",
-                        "learned.wav"},
+    // The target and the drive switch come after the learn, as the user's own moves.
+    auto run = runTool({"--learn", "--source", "drum", "--detail", "full kit", "--target", "6", "--set",
+                        "driveOn=1", "--bits", "32", "--state-out", "learned.tq4", "--report", "learned.json",
+                        "--plot", "learned.png", "hits.wav", "learned.wav"},
                        dir);
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(run.out.contains("Drum / Full Kit")) << run.out;
@@ -251,6 +253,14 @@ TEST_F(RenderTool, LearnsDrumHitsAndItsStateReproducesTheRender)
     EXPECT_EQ(learned["characterResolved"].toString(), "FET");
     EXPECT_TRUE(static_cast<bool>(learned["autoMakeup"]));
     EXPECT_NE(static_cast<double>(learned["thresholdDb"]), -18.0);
+
+    EXPECT_NEAR(static_cast<double>(learn["targetDb"]), 6.0, 1e-6);
+    EXPECT_GE(static_cast<double>(learn["targetMaxDb"]), 6.0);
+    EXPECT_FALSE(static_cast<bool>(learned["driveOn"]));
+    const auto& rendered = report["settings"];
+    EXPECT_TRUE(static_cast<bool>(rendered["driveOn"]));
+    EXPECT_EQ(static_cast<double>(rendered["drivePercent"]), static_cast<double>(learned["drivePercent"]));
+    EXPECT_EQ(static_cast<double>(rendered["ratio"]), static_cast<double>(learned["ratio"]));
 
     const auto& table = learn["driveCompensationDb"];
     for (const auto* type : {"TUBE", "TRANSFORMER", "TAPE", "FET"})

@@ -178,6 +178,8 @@ juce::Image drawPlot(const Figures& f, const juce::String& title, const juce::Au
     juce::String heading = "TQ-4   " + title + "   " + s.source + " / " + s.detail;
     if (f.learn)
         heading << "   learned, target " << juce::String(f.learn->targetDb, 1) << " dB";
+    else if (f.stateIn.isNotEmpty())
+        heading << "   settings from " << f.stateIn;
     tq4::drawText(g, heading, tq4::makeFont(20.0f, true, 0.3f), juce::Colours::white, left, 34.0f,
                   TextAlign::left);
     tq4::drawText(g, settingsLine(s), tq4::makeFont(13.0f, false, 0.2f), tq4::whiteAt(0.8f), left, 58.0f,

@@ -52,6 +52,7 @@ struct Figures
     Levels in, out;
     double averageGrDb = 0.0;
     float largestGrDb = 0.0f;
+    juce::String stateIn; // the --state-in file's name, if any
     Settings rendered;
     std::optional<LearnFigures> learn;
 };

@@ -452,6 +452,8 @@ int run(const juce::StringArray& args)
     figures.averageGrDb = render.averageGrDb;
     figures.largestGrDb = render.largestGrDb;
     figures.rendered = tq4render::readSettings(processor);
+    if (options.stateIn != juce::File())
+        figures.stateIn = options.stateIn.getFileName();
 
     tq4render::StagedOutputs outputs;
     outputs.stage(options.output, "output",
