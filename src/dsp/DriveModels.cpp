@@ -553,8 +553,8 @@ inline __attribute__((always_inline)) Langevin langevinTaylor(double x) noexcept
 }
 
 TQ4_VECTOR_CLONES
-void hysteresisCoefficients(const HysteresisParameters& p, const float* __restrict inputH, int n,
-                            HysteresisBlockWorkspace& w) noexcept
+void coefficients(const HysteresisParameters& p, const float* __restrict inputH, int n,
+                  HysteresisBlockWorkspace& w) noexcept
 {
     const float inverseA = 1.0f / std::max(p.a, 1.0e-5f);
     const double alpha = p.alpha;
@@ -639,6 +639,12 @@ void hysteresisCoefficients(const HysteresisParameters& p, const float* __restri
 }
 } // namespace
 
+void hysteresisPrepare(const HysteresisParameters& params, const float* inputH, int n,
+                       HysteresisBlockWorkspace& workspace) noexcept
+{
+    coefficients(params, inputH, n, workspace);
+}
+
 void HysteresisBlockWorkspace::prepare(int maxLength)
 {
     const auto n = static_cast<size_t>(std::max(maxLength, 1));
@@ -653,27 +659,13 @@ void HysteresisBlockWorkspace::prepare(int maxLength)
 void hysteresisRun(HysteresisState& state, const HysteresisParameters& params, const float* inputH,
                    float* magnetisation, int n, HysteresisBlockWorkspace& w) noexcept
 {
-    hysteresisCoefficients(params, inputH, n, w);
-
+    hysteresisPrepare(params, inputH, n, w);
     float m = state.magnetisation;
 
     for (int j = 0; j < n; ++j)
     {
-        const auto i = static_cast<size_t>(j);
-        const float m2 = m * m;
-        const float q = (w.q0[i] + w.q1[i] * m) + m2 * (w.q2[i] + w.q3[i] * m);
-        float den = (w.d0[i] + w.d1[i] * m) + m2 * (w.d2[i] + w.d3[i] * m);
-        const float slopePart = w.w0[i] + m * (w.w1[i] + m * w.w2[i]);
-
-        if (std::abs(den) < 1.0e-5f)
-            den = den < 0.0f ? -1.0e-5f : 1.0e-5f;
-
-        // A step moves M towards the anhysteretic curve only in the direction the input goes.
-        const float sweep = q * w.direction[i] > 0.0f ? w.sweep[i] * q : 0.0f;
-        float next = (m + slopePart) + sweep / den;
-        next = std::isfinite(next) ? std::clamp(next, -1.0f, 1.0f) : 0.0f;
-        m = next;
-        magnetisation[j] = next;
+        m = hysteresisAdvance(m, w, static_cast<size_t>(j));
+        magnetisation[j] = m;
     }
 
     state.magnetisation = m;

@@ -231,8 +231,29 @@ inline void hysteresisInput(HysteresisState& state, float inputH, float& step, f
     average = state.averageStep;
 }
 
-// With step and average filled for inputs H, runs the model over them from state.magnetisation and writes
-// every new M; the result differs from hysteresisStep by float rounding.
+// With step and average filled for inputs H, takes the coefficients of every step.
+void hysteresisPrepare(const HysteresisParameters& params, const float* inputH, int n,
+                       HysteresisBlockWorkspace& workspace) noexcept;
+
+// Step j from M, once prepared: what remains of hysteresisStep once the coefficients are known.
+inline float hysteresisAdvance(float m, const HysteresisBlockWorkspace& w, size_t j) noexcept
+{
+    const float m2 = m * m;
+    const float q = (w.q0[j] + w.q1[j] * m) + m2 * (w.q2[j] + w.q3[j] * m);
+    float den = (w.d0[j] + w.d1[j] * m) + m2 * (w.d2[j] + w.d3[j] * m);
+    const float slopePart = w.w0[j] + m * (w.w1[j] + m * w.w2[j]);
+
+    if (std::abs(den) < 1.0e-5f)
+        den = den < 0.0f ? -1.0e-5f : 1.0e-5f;
+
+    // A step moves M towards the anhysteretic curve only in the direction the input goes.
+    const float sweep = q * w.direction[j] > 0.0f ? w.sweep[j] * q : 0.0f;
+    const float next = (m + slopePart) + sweep / den;
+    return std::isfinite(next) ? std::clamp(next, -1.0f, 1.0f) : 0.0f;
+}
+
+// Both of the above and the recursion over the run from state.magnetisation, writing every new M; the
+// result differs from hysteresisStep by float rounding.
 void hysteresisRun(HysteresisState& state, const HysteresisParameters& params, const float* inputH,
                    float* magnetisation, int n, HysteresisBlockWorkspace& workspace) noexcept;
 

@@ -304,62 +304,50 @@ void DriveStage::followEnvelopes(const float* samples, int numSamples) noexcept
     float* steps = hysteresisWorkspace.step.data();
     float* averages = hysteresisWorkspace.average.data();
 
-    if (withHysteresis && !hysteresisInitialised && numSamples > 0)
+    if constexpr (withHysteresis)
     {
-        initialiseHysteresis(h, samples[0], gainH);
-        hysteresisInitialised = true;
+        if (!hysteresisInitialised && numSamples > 0)
+        {
+            initialiseHysteresis(h, samples[0], gainH);
+            hysteresisInitialised = true;
+        }
+
+        for (int j = 0; j < numSamples; ++j)
+            hysteresisInput(h, samples[j], steps[j], averages[j]);
+
+        hysteresisPrepare(params, samples, numSamples, hysteresisWorkspace);
     }
+
+    // The envelopes and the magnetisation are independent recursions: one loop lets them overlap.
+    float m = h.magnetisation;
 
     for (int j = 0; j < numSamples; ++j)
     {
         const float f = samples[j];
         const float level = std::abs(f);
         e1 = level + (e1 - level) * (level > e1 ? attack : release);
-
-        if constexpr (lowBandDetector)
-        {
-            q += (f - q) * lowBand;
-            const float lowLevel = std::abs(q);
-            e2 = lowLevel + (e2 - lowLevel) * (lowLevel > e2 ? attack : release);
-        }
+        q += (f - q) * lowBand;
+        const float lowLevel = std::abs(q);
+        e2 = lowLevel + (e2 - lowLevel) * (lowLevel > e2 ? attack : release);
 
         const float g = std::max(lowBandDetector ? e2 : e1, 0.0f);
         scale[j] = (1.0f - sagAmount * g / (g + sagKnee)) * headroom;
 
         if constexpr (withHysteresis)
-            hysteresisInput(h, f, steps[j], averages[j]);
-    }
-
-    if constexpr (withHysteresis)
-    {
-        // The magnetisation goes through the change buffer on its way.
-        hysteresisRun(h, params, samples, change, numSamples, hysteresisWorkspace);
-
-        for (int j = 0; j < numSamples; ++j)
         {
-            const float f = samples[j];
-            const float m = f + (change[j] * gainH - f) * hysteresisAmount;
-            signal[j] = m;
-            change[j] = m - f;
+            m = hysteresisAdvance(m, hysteresisWorkspace, static_cast<size_t>(j));
+            const float driven = f + (m * gainH - f) * hysteresisAmount;
+            signal[j] = driven;
+            change[j] = driven - f;
         }
-    }
-    else
-    {
-        std::copy(samples, samples + numSamples, signal);
-        std::fill(change, change + numSamples, 0.0f);
-    }
-
-    if constexpr (!lowBandDetector)
-    {
-        // Nothing reads the low band then, but it keeps following for a type change.
-        for (int j = 0; j < numSamples; ++j)
+        else
         {
-            q += (samples[j] - q) * lowBand;
-            const float lowLevel = std::abs(q);
-            e2 = lowLevel + (e2 - lowLevel) * (lowLevel > e2 ? attack : release);
+            signal[j] = f;
+            change[j] = 0.0f;
         }
     }
 
+    h.magnetisation = m;
     fullBandEnvelope = e1;
     lowBandState = q;
     lowBandEnvelope = e2;
