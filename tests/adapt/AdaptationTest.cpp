@@ -1,4 +1,5 @@
 #include "support/LearnDriver.h"
+#include "support/LearnedState.h"
 
 #include <gtest/gtest.h>
 
@@ -13,18 +14,7 @@ double base(TQ4AudioProcessor& p, const char* property)
     return p.apvts.state[property];
 }
 
-struct Learned : ::testing::Test
-{
-    TQ4AudioProcessor p;
-    void SetUp() override
-    {
-        p.prepareToPlay(48000.0, 1920);
-        ASSERT_TRUE(runLearn(
-                        p, [](int c, int64_t i) { return drumHits(c, i, 48000.0); }, 20.0)
-                        .finished);
-        ASSERT_TRUE(waitForDriveEq(p, 240.0));
-    }
-};
+using Learned = LearnedProcessor;
 
 } // namespace
 
@@ -82,32 +72,32 @@ TEST(Adaptation, ADetailOutsideTheSourceIsPulledBackOnTheNextTick)
 
 TEST_F(Learned, ANewDetailResolvesAndKeepsTheUsersOffset)
 {
-    const float learned = parameterValue(p, "threshold");
-    setParameter(p, "threshold", learned + 3.0f);
-    const auto& range = p.apvts.getParameter("threshold")->getNormalisableRange();
+    const float learned = parameterValue(processor, "threshold");
+    setParameter(processor, "threshold", learned + 3.0f);
+    const auto& range = processor.apvts.getParameter("threshold")->getNormalisableRange();
     const float offset = range.convertTo0to1(learned + 3.0f) - range.convertTo0to1(learned);
 
-    setParameter(p, "source", 2.0f);
-    setParameter(p, "nuance", 0.0f); // Drum › Kick
-    p.timerCallback();
+    setParameter(processor, "source", 2.0f);
+    setParameter(processor, "nuance", 0.0f); // Drum › Kick
+    processor.timerCallback();
 
-    const double newBase = base(p, "tq4BaseThreshold");
-    EXPECT_EQ(static_cast<int>(base(p, "tq4AppliedSource")), 2);
-    EXPECT_NEAR(range.convertTo0to1(parameterValue(p, "threshold")) -
+    const double newBase = base(processor, "tq4BaseThreshold");
+    EXPECT_EQ(static_cast<int>(base(processor, "tq4AppliedSource")), 2);
+    EXPECT_NEAR(range.convertTo0to1(parameterValue(processor, "threshold")) -
                     range.convertTo0to1(static_cast<float>(newBase)),
                 offset, 0.002f);
-    EXPECT_NEAR(p.targetDb.load(), tq4::sourceProfile(2, 0).defaultTargetDb, 0.006f);
+    EXPECT_NEAR(processor.targetDb.load(), tq4::sourceProfile(2, 0).defaultTargetDb, 0.006f);
 }
 
 TEST_F(Learned, SwitchingCharacterAloneTriggersNoReconcile)
 {
-    const double baseCharacter = base(p, "tq4BaseCharacter");
-    const float threshold = parameterValue(p, "threshold");
-    setParameter(p, "character", 2.0f);
-    p.timerCallback();
-    setParameter(p, "character", 0.0f);
-    p.timerCallback();
-    EXPECT_DOUBLE_EQ(base(p, "tq4BaseCharacter"), baseCharacter);
-    EXPECT_FLOAT_EQ(parameterValue(p, "threshold"), threshold);
-    EXPECT_EQ(p.resolvedCharacter.load(), juce::roundToInt(baseCharacter));
+    const double baseCharacter = base(processor, "tq4BaseCharacter");
+    const float threshold = parameterValue(processor, "threshold");
+    setParameter(processor, "character", 2.0f);
+    processor.timerCallback();
+    setParameter(processor, "character", 0.0f);
+    processor.timerCallback();
+    EXPECT_DOUBLE_EQ(base(processor, "tq4BaseCharacter"), baseCharacter);
+    EXPECT_FLOAT_EQ(parameterValue(processor, "threshold"), threshold);
+    EXPECT_EQ(processor.resolvedCharacter.load(), juce::roundToInt(baseCharacter));
 }

@@ -1,4 +1,5 @@
 #include "support/LearnDriver.h"
+#include "support/LearnedState.h"
 
 #include <gtest/gtest.h>
 
@@ -7,25 +8,9 @@ using namespace tq4test;
 namespace
 {
 
-struct Target : ::testing::Test
+struct Target : LearnedProcessor
 {
-    TQ4AudioProcessor p;
-    void SetUp() override
-    {
-        p.prepareToPlay(48000.0, 1920);
-        ASSERT_TRUE(runLearn(
-                        p, [](int c, int64_t i) { return drumHits(c, i, 48000.0); }, 20.0)
-                        .finished);
-        ASSERT_TRUE(waitForDriveEq(p, 240.0));
-        p.timerCallback();
-        ASSERT_TRUE(p.targetAvailable.load());
-    }
-
-    double storedTarget()
-    {
-        const juce::ScopedLock lock(p.stateLock);
-        return p.apvts.state["tq4TargetDb"];
-    }
+    double storedTarget() { return stateProperty("tq4TargetDb"); }
 };
 
 } // namespace
@@ -51,57 +36,57 @@ TEST(TargetControl, UnavailableWithoutALearn)
 
 TEST_F(Target, WritingMovesRatioKneeAndThresholdTogether)
 {
-    const float learnValue = p.targetLearnDb.load();
-    const float ratio = parameterValue(p, "ratio");
-    const float threshold = parameterValue(p, "threshold");
+    const float learnValue = processor.targetLearnDb.load();
+    const float ratio = parameterValue(processor, "ratio");
+    const float threshold = parameterValue(processor, "threshold");
 
-    const float deeper = juce::jmin(p.targetMaxDb.load(), learnValue + 3.0f);
-    ASSERT_TRUE(p.writeTarget(deeper));
-    EXPECT_GT(parameterValue(p, "ratio"), ratio);
-    EXPECT_LE(parameterValue(p, "threshold"), threshold);
-    EXPECT_NEAR(p.targetDb.load(), TQ4AudioProcessor::quantizeTarget(deeper), 1e-4f);
-    EXPECT_FALSE(p.targetModified.load());
-    EXPECT_EQ(p.history.undoCount(), 1u) << "the learn; the write outside a gesture records nothing new";
+    const float deeper = juce::jmin(processor.targetMaxDb.load(), learnValue + 3.0f);
+    ASSERT_TRUE(processor.writeTarget(deeper));
+    EXPECT_GT(parameterValue(processor, "ratio"), ratio);
+    EXPECT_LE(parameterValue(processor, "threshold"), threshold);
+    EXPECT_NEAR(processor.targetDb.load(), TQ4AudioProcessor::quantizeTarget(deeper), 1e-4f);
+    EXPECT_FALSE(processor.targetModified.load());
+    EXPECT_EQ(processor.history.undoCount(), 0u) << "a write outside a gesture records nothing";
 
-    ASSERT_TRUE(p.writeTarget(learnValue + 0.004f));
+    ASSERT_TRUE(processor.writeTarget(learnValue + 0.004f));
     EXPECT_DOUBLE_EQ(storedTarget(), std::round(static_cast<double>(learnValue) * 100.0) / 100.0);
-    EXPECT_FLOAT_EQ(p.targetDb.load(), learnValue);
+    EXPECT_FLOAT_EQ(processor.targetDb.load(), learnValue);
 }
 
 TEST_F(Target, TargetsBeyondTheMaterialStopAtTheReachableMaximum)
 {
-    ASSERT_TRUE(p.writeTarget(50.0f));
-    EXPECT_LE(p.targetDb.load(), p.targetMaxDb.load() + 1e-4f);
-    EXPECT_GE(p.targetMaxDb.load(), juce::jmin(20.0f, p.targetLearnDb.load()));
-    ASSERT_TRUE(p.writeTarget(0.0f));
-    EXPECT_NEAR(p.targetDb.load(), 1.0f, 1e-4f);
+    ASSERT_TRUE(processor.writeTarget(50.0f));
+    EXPECT_LE(processor.targetDb.load(), processor.targetMaxDb.load() + 1e-4f);
+    EXPECT_GE(processor.targetMaxDb.load(), juce::jmin(20.0f, processor.targetLearnDb.load()));
+    ASSERT_TRUE(processor.writeTarget(0.0f));
+    EXPECT_NEAR(processor.targetDb.load(), 1.0f, 1e-4f);
 }
 
 TEST_F(Target, AHandTurnedRatioMarksTheTargetModifiedUntilTheNextWrite)
 {
-    setParameter(p, "ratio", parameterValue(p, "ratio") + 2.0f);
-    p.refreshTargetState();
-    EXPECT_TRUE(p.targetModified.load());
-    ASSERT_TRUE(p.writeTarget(p.targetDb.load() + 1.0f));
-    EXPECT_FALSE(p.targetModified.load());
+    setParameter(processor, "ratio", parameterValue(processor, "ratio") + 2.0f);
+    processor.refreshTargetState();
+    EXPECT_TRUE(processor.targetModified.load());
+    ASSERT_TRUE(processor.writeTarget(processor.targetDb.load() + 1.0f));
+    EXPECT_FALSE(processor.targetModified.load());
 }
 
 TEST_F(Target, ADragInsideAGestureIsOneUndoStep)
 {
-    const float ratio = parameterValue(p, "ratio");
-    p.history.beginGesture();
+    const float ratio = parameterValue(processor, "ratio");
+    processor.history.beginGesture();
     for (float t : {6.0f, 7.0f, 8.0f})
-        p.writeTarget(t);
-    p.history.endGesture();
-    EXPECT_EQ(p.history.undoCount(), 2u);
-    ASSERT_TRUE(p.history.undo());
-    EXPECT_FLOAT_EQ(parameterValue(p, "ratio"), ratio);
+        processor.writeTarget(t);
+    processor.history.endGesture();
+    EXPECT_EQ(processor.history.undoCount(), 1u);
+    ASSERT_TRUE(processor.history.undo());
+    EXPECT_FLOAT_EQ(parameterValue(processor, "ratio"), ratio);
 }
 
 TEST_F(Target, RefusedWhileALearnIsRequested)
 {
-    p.learnRequested = true;
-    EXPECT_FALSE(p.writeTarget(8.0f));
-    p.refreshTargetState();
-    EXPECT_FALSE(p.targetAvailable.load());
+    processor.learnRequested = true;
+    EXPECT_FALSE(processor.writeTarget(8.0f));
+    processor.refreshTargetState();
+    EXPECT_FALSE(processor.targetAvailable.load());
 }

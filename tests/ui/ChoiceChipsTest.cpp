@@ -1,54 +1,11 @@
 #include "ui/ChoiceChips.h"
-#include "plugin/ParameterLayout.h"
+#include "support/ParameterSet.h"
+#include "support/RecordingGestures.h"
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 namespace
 {
-
-// The real parameter set; any concrete processor can own the tree, the I/O node is the smallest.
-struct ParameterSet
-{
-    std::shared_ptr<std::atomic<int>> sourceIndex = std::make_shared<std::atomic<int>>(0);
-    juce::AudioProcessorGraph::AudioGraphIOProcessor owner{
-        juce::AudioProcessorGraph::AudioGraphIOProcessor::audioOutputNode};
-    juce::AudioProcessorValueTreeState state{owner, nullptr, "PARAMETERS",
-                                             tq4::createParameterLayout(sourceIndex)};
-
-    juce::RangedAudioParameter& operator[](const char* id) { return *state.getParameter(id); }
-
-    float plain(const char* id) { return (*this)[id].convertFrom0to1((*this)[id].getValue()); }
-    void set(const char* id, float value)
-    {
-        (*this)[id].setValueNotifyingHost((*this)[id].convertTo0to1(value));
-    }
-};
-
-// Records the gesture calls and whether the parameter had moved when the commit came.
-struct RecordingGestures : tq4::GestureSink
-{
-    void beginGesture() override { calls += "b"; }
-    void commitPending() override
-    {
-        calls += "c";
-        if (probe)
-            valuesAtCommit.push_back(probe());
-    }
-    void endGesture() override { calls += "e"; }
-
-    std::string calls;
-    std::function<float()> probe;
-    std::vector<float> valuesAtCommit;
-};
-
-struct HostGestures : juce::AudioProcessorParameter::Listener
-{
-    void parameterValueChanged(int, float) override {}
-    void parameterGestureChanged(int, bool starting) override { (starting ? begun : ended) += 1; }
-    int begun = 0, ended = 0;
-};
 
 juce::MouseEvent mouseAt(juce::Component& c, juce::Point<float> position, juce::ModifierKeys mods = {})
 {
@@ -84,8 +41,8 @@ protected:
         return image;
     }
 
-    ParameterSet params;
-    RecordingGestures gestures;
+    tq4test::ParameterSet params;
+    tq4test::RecordingGestures gestures;
     tq4::ChoiceChips chips{
         &gestures, params[tq4::ParamIds::character], {"AUTO", "OPTO", "FET", "VCA"}, 10.5f};
 };
@@ -117,7 +74,7 @@ TEST_F(ChipsTest, FollowsTheParameter)
 
 TEST_F(ChipsTest, SelectingIsOneEditGestureAndOneHostGesture)
 {
-    HostGestures host;
+    tq4test::HostGestures host;
     params[tq4::ParamIds::character].addListener(&host);
 
     chips.select(3);

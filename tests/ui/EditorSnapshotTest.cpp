@@ -1,4 +1,4 @@
-#include "plugin/ParameterLayout.h"
+#include "support/ParameterSet.h"
 #include "ui/ChoiceChips.h"
 #include "ui/FocusPassthroughContainer.h"
 #include "ui/Fonts.h"
@@ -14,25 +14,10 @@
 namespace
 {
 
-struct ParameterSet
-{
-    std::shared_ptr<std::atomic<int>> sourceIndex = std::make_shared<std::atomic<int>>(0);
-    juce::AudioProcessorGraph::AudioGraphIOProcessor owner{
-        juce::AudioProcessorGraph::AudioGraphIOProcessor::audioOutputNode};
-    juce::AudioProcessorValueTreeState state{owner, nullptr, "PARAMETERS",
-                                             tq4::createParameterLayout(sourceIndex)};
-
-    juce::RangedAudioParameter& operator[](const char* id) { return *state.getParameter(id); }
-    void set(const char* id, float value)
-    {
-        (*this)[id].setValueNotifyingHost((*this)[id].convertTo0to1(value));
-    }
-};
-
 // A stand-in for the editor window at scale 1: the frame painting steps and the controls.
 struct SnapshotWindow : juce::Component
 {
-    explicit SnapshotWindow(ParameterSet& params)
+    explicit SnapshotWindow(tq4test::ParameterSet& params)
         : characterChips(nullptr, params[tq4::ParamIds::character], {"AUTO", "OPTO", "FET", "VCA"}, 10.5f),
           driveTypeChips(nullptr, params[tq4::ParamIds::driveType], {"TUBE", "XFMR", "TAPE", "FET"}, 11.0f)
     {
@@ -157,7 +142,7 @@ juce::File snapshotFile(const char* name)
 
 TEST(EditorSnapshot, RendersTheFrameAndControlsToPng)
 {
-    ParameterSet params;
+    tq4test::ParameterSet params;
     params.set(tq4::ParamIds::threshold, -24.0f);
     params.set(tq4::ParamIds::attack, 5.5f);
     params.set(tq4::ParamIds::drive, 35.0f);

@@ -1,5 +1,6 @@
 #include "plugin/ParameterLayout.h"
 #include "support/LearnDriver.h"
+#include "support/MessagePump.h"
 #include "ui/Fonts.h"
 #include "ui/Palette.h"
 #include "ui/TQ4AudioProcessorEditor.h"
@@ -10,13 +11,8 @@
 #include <optional>
 #include <set>
 
-namespace juce
-{
-// The framework's own single step of the message loop, which its plug-in wrappers also call.
-bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages);
-} // namespace juce
-
 using tq4test::parameterValue;
+using tq4test::pumpMessages;
 using tq4test::setParameter;
 
 // The editor's insides, for the tests only.
@@ -49,18 +45,6 @@ struct EditorProbe
 
 namespace
 {
-
-void pumpMessages(int forMs)
-{
-    const auto end = juce::Time::getMillisecondCounter() + static_cast<juce::uint32>(forMs);
-    do
-    {
-        while (juce::dispatchNextMessageOnSystemQueue(true))
-        {
-        }
-        juce::Thread::sleep(2);
-    } while (juce::Time::getMillisecondCounter() < end);
-}
 
 juce::MouseEvent mouseAt(juce::Component& c, juce::Point<float> position)
 {

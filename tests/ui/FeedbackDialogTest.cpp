@@ -1,6 +1,7 @@
 #include "net/FeedbackReport.h"
 #include "net/LiveInstances.h"
 #include "support/LocalHttpServer.h"
+#include "support/MessagePump.h"
 #include "ui/Palette.h"
 #include "ui/TQ4AudioProcessorEditor.h"
 #include "ui/TQ4FeedbackDialog.h"
@@ -13,40 +14,18 @@
 #include <stdexcept>
 #include <vector>
 
-namespace juce
-{
-// The framework's own single step of the message loop, which its plug-in wrappers also call.
-bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages);
-} // namespace juce
-
 using tq4::TQ4FeedbackDialog;
+using tq4test::pumpMessages;
+using tq4test::pumpUntil;
 
 namespace
 {
-
-bool pumpUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    const auto end = juce::Time::getMillisecondCounter() + static_cast<juce::uint32>(timeoutMs);
-    while (!done() && juce::Time::getMillisecondCounter() < end)
-    {
-        while (juce::dispatchNextMessageOnSystemQueue(true))
-        {
-        }
-        juce::Thread::sleep(2);
-    }
-    return done();
-}
-
-void pump(int forMs = 10)
-{
-    pumpUntil([] { return false; }, forMs);
-}
 
 // A click as the framework delivers it: on a later turn of the loop, and only to an enabled button.
 void click(juce::Button& button)
 {
     button.triggerClick();
-    pump();
+    pumpMessages();
 }
 
 juce::MouseEvent pressAt(juce::Component& c, juce::Point<float> position)
@@ -109,7 +88,7 @@ struct RecordedDialog
     void type(const juce::String& text)
     {
         dialog->getMessageEditor().insertTextAtCaret(text);
-        pump();
+        pumpMessages();
     }
 
     void finish(bool ok, const juce::String& code)
@@ -285,7 +264,7 @@ TEST(FeedbackDialog, DeletingTheMessageDisablesSendAgain)
     r.type("x");
     ASSERT_TRUE(r.send().isEnabled());
     r.dialog->getMessageEditor().keyPressed(juce::KeyPress(juce::KeyPress::backspaceKey));
-    pump();
+    pumpMessages();
     EXPECT_TRUE(r.dialog->getMessageEditor().isEmpty());
     EXPECT_FALSE(r.send().isEnabled());
 }
@@ -318,7 +297,7 @@ TEST(FeedbackDialog, ReturnStartsANewLineAndDoesNotSendOrClose)
     auto& editor = r.dialog->getMessageEditor();
     for (auto key : {keyFor('a'), juce::KeyPress(juce::KeyPress::returnKey), keyFor('b')})
         EXPECT_TRUE(editor.keyPressed(key)) << "consumed by the editor";
-    pump();
+    pumpMessages();
 
     EXPECT_EQ(editor.getText(), "a\nb");
     EXPECT_TRUE(r.sends.empty());
@@ -456,7 +435,7 @@ TEST(FeedbackDialog, TheFrameworkTimerClosesItTwoAndAHalfSecondsAfterASuccess)
     const auto answeredAt = juce::Time::getMillisecondCounter();
     completion({true, "received"});
 
-    pump(2000);
+    pumpMessages(2000);
     EXPECT_EQ(closes, 0);
     ASSERT_TRUE(pumpUntil([&] { return closes > 0; }, 5000));
     EXPECT_EQ(closes, 1);
@@ -628,7 +607,7 @@ TEST(FeedbackDialog, ClosingWhileTheReportIsOutDropsItsAnswer)
     r.dialog.reset();
 
     ASSERT_TRUE(pumpUntil([] { return tq4::feedbackSendsInFlight() == 0; }, 10000));
-    pump(50);
+    pumpMessages(50);
     EXPECT_EQ(server.requests().size(), 1u);
     EXPECT_TRUE(r.delayed->empty());
     EXPECT_EQ(*r.closes, 0);
@@ -722,7 +701,7 @@ TEST_F(EditorFeedbackTest, TheHelpMenuEntryOpensOneDialogOverTheWholeCanvas)
 
         dialog.getCancelButton().onClick();
         EXPECT_TRUE(editor->isFeedbackDialogOpen()) << "deleted on a later turn of the loop";
-        pump(20);
+        pumpMessages(20);
         EXPECT_FALSE(editor->isFeedbackDialogOpen());
         EXPECT_EQ(countDialogs(*editor), 0);
     }
@@ -747,7 +726,7 @@ TEST_F(EditorFeedbackTest, EveryWayOfClosingRemovesTheDialogFromTheEditor)
     {
         SCOPED_TRACE(c.name);
         c.close(openDialog());
-        pump(20);
+        pumpMessages(20);
         EXPECT_FALSE(editor->isFeedbackDialogOpen());
     }
 }
@@ -766,11 +745,11 @@ TEST_F(EditorFeedbackTest, ASuccessfulSendClosesTheDialogThroughTheEditor)
     ASSERT_TRUE(completion);
     completion({true, "received"});
     ASSERT_TRUE(autoClose);
-    pump(20);
+    pumpMessages(20);
     EXPECT_TRUE(editor->isFeedbackDialogOpen());
 
     autoClose();
-    pump(20);
+    pumpMessages(20);
     EXPECT_FALSE(editor->isFeedbackDialogOpen());
 }
 
@@ -783,11 +762,11 @@ TEST_F(EditorFeedbackTest, AnAnswerAfterCancelLeavesTheEditorAlone)
     dialog.getMessageEditor().setText("Hello");
     click(dialog.getSendButton());
     click(dialog.getCancelButton());
-    pump(20);
+    pumpMessages(20);
     ASSERT_FALSE(editor->isFeedbackDialogOpen());
 
     completion({true, "received"});
-    pump(20);
+    pumpMessages(20);
     EXPECT_FALSE(editor->isFeedbackDialogOpen());
     EXPECT_EQ(countDialogs(*editor), 0);
 }
@@ -798,7 +777,7 @@ TEST_F(EditorFeedbackTest, TheEditorMayCloseWithTheDialogOpen)
     dialog->keyPressed(escapeWith(0));
     editor.reset(); // the pending close finds no editor
     EXPECT_EQ(dialog.getComponent(), nullptr) << "the dialog goes with the editor";
-    pump(20);
+    pumpMessages(20);
     EXPECT_EQ(editor, nullptr);
 }
 
@@ -815,7 +794,7 @@ TEST_F(EditorFeedbackTest, RendersTheOpenDialogOverTheEditorToPng)
 
     click(dialog.getCategoryButton(1));
     dialog.getMessageEditor().setText("The ratio knob jumps when I drag it slowly.\nHost: any.");
-    pump();
+    pumpMessages();
     dialog.setStatus(tq4::feedbackStatusText({false, "network_unreachable"}), true);
 
     for (const auto& [width, height] : {std::pair{960, 540}, std::pair{1280, 720}})

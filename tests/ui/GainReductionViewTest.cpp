@@ -1,6 +1,7 @@
 #include "ui/GainReductionView.h"
 #include "plugin/PluginProcessor.h"
 #include "support/LearnDriver.h"
+#include "support/LearnedState.h"
 #include "support/Signals.h"
 #include "ui/DialGeometry.h"
 #include "ui/Palette.h"
@@ -469,12 +470,7 @@ TEST(DialTargetLabel, ShowsTheLearnedTargetInAmberAndDimsItWhenModified)
 
     EXPECT_EQ(amberInLabel(), 0.0f) << "no learn, no target";
 
-    ASSERT_TRUE(tq4test::runLearn(
-                    processor, [](int c, int64_t i) { return tq4test::drumHits(c, i, rate); }, 20.0)
-                    .finished);
-
-    ASSERT_TRUE(tq4test::waitForDriveEq(processor, 240.0));
-    processor.timerCallback();
+    ASSERT_TRUE(tq4test::loadLearnedState(processor));
     ASSERT_TRUE(processor.targetAvailable.load());
     const float shown = amberInLabel();
     EXPECT_GT(shown, 0.4f);

@@ -1,79 +1,13 @@
 #include "ui/TQ4Knob.h"
-#include "plugin/ParameterLayout.h"
 #include "support/OnScreen.h"
+#include "support/ParameterSet.h"
+#include "support/RecordingGestures.h"
 #include "ui/TQ4LookAndFeel.h"
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 namespace
 {
-
-// The real parameter set; any concrete processor can own the tree, the I/O node is the smallest.
-struct ParameterSet
-{
-    std::shared_ptr<std::atomic<int>> sourceIndex = std::make_shared<std::atomic<int>>(0);
-    juce::AudioProcessorGraph::AudioGraphIOProcessor owner{
-        juce::AudioProcessorGraph::AudioGraphIOProcessor::audioOutputNode};
-    juce::AudioProcessorValueTreeState state{owner, nullptr, "PARAMETERS",
-                                             tq4::createParameterLayout(sourceIndex)};
-
-    juce::RangedAudioParameter& operator[](const char* id) { return *state.getParameter(id); }
-
-    float plain(const char* id) { return (*this)[id].convertFrom0to1((*this)[id].getValue()); }
-    void set(const char* id, float value)
-    {
-        (*this)[id].setValueNotifyingHost((*this)[id].convertTo0to1(value));
-    }
-};
-
-// The edit history's gesture rules over the parameter values: the before-state of the outermost
-// gesture becomes an undo entry at the first commit that sees a change.
-struct FakeHistory : tq4::GestureSink
-{
-    explicit FakeHistory(juce::AudioProcessor& p) : processor(p) {}
-
-    std::vector<float> snapshot() const
-    {
-        std::vector<float> values;
-        for (auto* parameter : processor.getParameters())
-            values.push_back(parameter->getValue());
-        return values;
-    }
-
-    void beginGesture() override
-    {
-        if (depth++ == 0 && !pending)
-            pending = snapshot();
-    }
-    void commitPending() override
-    {
-        if (pending && *pending != snapshot())
-        {
-            entries.push_back(*pending);
-            pending.reset();
-        }
-    }
-    void endGesture() override
-    {
-        if (depth > 0 && --depth == 0)
-            pending.reset();
-    }
-
-    juce::AudioProcessor& processor;
-    int depth = 0;
-    std::optional<std::vector<float>> pending;
-    std::vector<std::vector<float>> entries;
-};
-
-// Counts the host gestures one parameter reports.
-struct HostGestures : juce::AudioProcessorParameter::Listener
-{
-    void parameterValueChanged(int, float) override {}
-    void parameterGestureChanged(int, bool starting) override { (starting ? begun : ended) += 1; }
-    int begun = 0, ended = 0;
-};
 
 juce::MouseEvent doubleClickAt(juce::Component& c, juce::Point<float> position)
 {
@@ -107,8 +41,8 @@ protected:
         knob.setGeometry(centre, radius);
     }
 
-    ParameterSet params;
-    FakeHistory history{params.owner};
+    tq4test::ParameterSet params;
+    tq4test::RecordingGestures history{params.owner};
     tq4::TQ4LookAndFeel lookAndFeel;
     juce::Component parent;
     tq4::TQ4Knob knob;
@@ -152,7 +86,7 @@ TEST_F(KnobTest, GeometryPlacesTheKnobAndItsCaption)
 TEST_F(KnobTest, EachDragIsOneGestureWithAtMostOneUndoEntry)
 {
     setUpKnob(tq4::ParamIds::threshold, {88, 196}, 42);
-    HostGestures host;
+    tq4test::HostGestures host;
     params[tq4::ParamIds::threshold].addListener(&host);
 
     struct Case
@@ -247,7 +181,7 @@ TEST_F(KnobTest, AHeldArrowKeyIsOneGestureAndOneUndoEntry)
     tq4test::OnScreen screen(parent);
     screen.click({88.0f, 196.0f});
     ASSERT_EQ(juce::Component::getCurrentlyFocusedComponent(), &knob);
-    HostGestures host;
+    tq4test::HostGestures host;
     params[tq4::ParamIds::threshold].addListener(&host);
     const auto before = history.snapshot();
 

@@ -1,14 +1,13 @@
 #include "ui/TargetMarker.h"
 #include "adapt/SourceCatalogue.h"
 #include "support/LearnDriver.h"
+#include "support/LearnedState.h"
 #include "ui/DialGeometry.h"
 
 #include <gtest/gtest.h>
 
 namespace
 {
-
-constexpr double rate = 48000.0;
 
 juce::MouseEvent mouseEvent(juce::Component& c, juce::Point<float> position, juce::Point<float> downAt,
                             juce::ModifierKeys mods = juce::ModifierKeys::leftButtonModifier, int clicks = 1)
@@ -20,20 +19,15 @@ juce::MouseEvent mouseEvent(juce::Component& c, juce::Point<float> position, juc
 }
 
 // The marker as the editor places it over the dial, on a processor with a stored learn.
-struct Marker : ::testing::Test
+struct Marker : tq4test::LearnedProcessor
 {
-    TQ4AudioProcessor processor;
     TargetMarker marker{processor};
 
     void SetUp() override
     {
-        processor.prepareToPlay(rate, 1920);
-        ASSERT_TRUE(tq4test::runLearn(
-                        processor, [](int c, int64_t i) { return tq4test::drumHits(c, i, rate); }, 20.0)
-                        .finished);
-        ASSERT_TRUE(tq4test::waitForDriveEq(processor, 240.0));
-        processor.timerCallback();
-        ASSERT_TRUE(processor.targetAvailable.load());
+        LearnedProcessor::SetUp();
+        if (HasFatalFailure())
+            return;
 
         marker.setBounds(346, 72, 268, 268);
         marker.setCentre(480, 206);
