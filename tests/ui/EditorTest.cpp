@@ -1,6 +1,7 @@
 #include "plugin/ParameterLayout.h"
 #include "support/LearnDriver.h"
 #include "support/MessagePump.h"
+#include "support/OnScreen.h"
 #include "ui/Fonts.h"
 #include "ui/Palette.h"
 #include "ui/TQ4AudioProcessorEditor.h"
@@ -310,6 +311,26 @@ TEST_F(EditorTest, UndoAndRedoShortcuts)
     }
     EXPECT_TRUE(probe->undoButton().isEnabled());
     EXPECT_FALSE(probe->redoButton().isEnabled());
+}
+
+TEST_F(EditorTest, AClickedKnobStepsWithTheArrowKeysAndTheShortcutsStillUndo)
+{
+    auto& e = open();
+    e.setSize(1280, 720);
+    tq4test::OnScreen screen(e);
+    const auto knob = juce::Point<float>(88.0f, 196.0f).transformedBy(e.getContentTransform());
+    screen.click(knob);
+    ASSERT_EQ(juce::Component::getCurrentlyFocusedComponent(), &probe->thresholdKnob());
+
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(screen.press(juce::KeyPress(juce::KeyPress::upKey)));
+    screen.releaseKeys();
+    EXPECT_NEAR(parameterValue(processor, tq4::ParamIds::threshold), -17.7f, 1e-4f);
+    EXPECT_EQ(processor.history.undoCount(), 1u);
+
+    // The knob leaves the shortcut to the editor.
+    EXPECT_TRUE(screen.press(command('z')));
+    EXPECT_FLOAT_EQ(parameterValue(processor, tq4::ParamIds::threshold), -18.0f);
 }
 
 TEST_F(EditorTest, UndoIsBlockedWhileALearnRuns)
