@@ -107,8 +107,8 @@ const char* const jsonKeysHelp =
           (what AUTO stands for), autoRelease, autoMakeup, driveOn, drivePercent, driveType
           ("TUBE", "TRANSFORMER", "TAPE", "FET"), bypass, source, detail
   learn:  null without --learn; otherwise
-          secondsFed, secondsCounted (above -60 dBFS), settings (as above, as the learn left them,
-          before any --set), targetDb, targetMaxDb (the deepest target the material reaches),
+          secondsFed, secondsCounted (above -60 dBFS), settings (as above, as the learn and --target
+          left them, before any --set), targetDb, targetMaxDb (the deepest target the material reaches),
           finishTickMs, driveEqMs, driveCompensationDb: {"TUBE": [dB at 10, 25, 50, 100 %], ...}
           or null when the drive analysis gave no table
 )";
@@ -215,7 +215,8 @@ juce::String textReport(const Figures& f)
         item("character", characterSummary(s));
         item("auto release", s["autoRelease"].text);
         item("auto makeup", s["autoMakeup"].text);
-        item("drive", s["drive"].text + " " + s["driveType"].text + " (drive " + s["driveOn"].text + ")");
+        item("drive", s["drive"].text + " " + s["driveType"].text +
+                          (s["driveOn"].value > 0.5f ? ", on" : ", off (--set driveOn=1 turns it on)"));
         item("target", juce::String(l.targetDb, 1) + " dB (largest reachable " +
                            juce::String(l.targetMaxDb, 1) + " dB)");
         item("finishing tick", secondsText(l.outcome.finishTickMs));
@@ -247,7 +248,7 @@ juce::String jsonReport(const Figures& f)
     juce::var rootVar(root);
 
     auto* input = new juce::DynamicObject();
-    input->setProperty("file", f.inputName == "built-in demo" ? juce::var() : juce::var(f.inputName));
+    input->setProperty("file", f.demo ? juce::var() : juce::var(f.inputName));
     input->setProperty("channels", f.channels);
     input->setProperty("sampleRate", f.sampleRate);
     input->setProperty("seconds", number(f.seconds, 3));

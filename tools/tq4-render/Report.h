@@ -45,6 +45,7 @@ struct LearnFigures
 // Everything the text report, the JSON report and the plot's caption say about one run.
 struct Figures
 {
+    bool demo = false;
     juce::String inputName; // "built-in demo" or the full path
     juce::String outputPath;
     int channels = 0, bits = 0, blockSize = 0, latency = 0;

@@ -22,7 +22,8 @@ namespace
 const char* const usage = R"(usage: tq4-render [options] [input [output]]
 
 Processes an audio file (WAV, AIFF or FLAC, mono or stereo) through TQ-4 at the file's own sample
-rate and writes the result. With no input it uses a built-in demo and writes tq4-demo.wav.
+rate and writes the result. With no input it uses a built-in demo and writes tq4-demo.wav in
+the current folder.
 
 options:
   --learn            press LEARN first: the input is played (looped, at most 60 s) until the
@@ -30,8 +31,8 @@ options:
                      with what it learned
   --source NAME      the source, as chosen in the editor's source menu (e.g. Drum, Vocal, MIX)
   --detail NAME      the detail within the source (e.g. "Full Kit", Lead, Bus)
-  --target DB        after the learn, move the gain-reduction target to DB (1 to 20), as the
-                     dial's marker does
+  --target DB        move the gain-reduction target to DB (1 to 20) as the dial's marker
+                     does: after the learn, or on a --state-in saved after one
   --set id=value     set a parameter by its ID, in its display units or texts
                      (e.g. --set character=FET --set threshold=-24 --set knee=SOFT); with --learn
                      these are applied after the learn, as your own edits
@@ -439,6 +440,7 @@ int run(const juce::StringArray& args)
 
     const auto render = session.render(input);
 
+    figures.demo = options.demo;
     figures.inputName = options.demo ? juce::String("built-in demo") : options.input.getFullPathName();
     figures.outputPath = options.output.getFullPathName();
     figures.channels = input.getNumChannels();
