@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -424,4 +426,111 @@ TEST(DriveTestSine, IsOnePeriodAtMinusEighteenDbfs)
     EXPECT_FLOAT_EQ(sine[96], 0.126f);
     EXPECT_FLOAT_EQ(sine[288], -0.126f);
     EXPECT_NEAR(sine[383], -0.126f * std::sin(6.2831853f / 384.0f), 1e-6f);
+}
+
+// The block passes the drive runs must follow the per-sample definitions up to float rounding, over
+// material that takes every branch: quiet and loud, slow and fast, steps that repeat.
+TEST(CurveStagePass, FollowsThePerSampleStepForEveryType)
+{
+    constexpr int n = 3000;
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    std::vector<float> input(n), scale(n), inverse(n), squared(n);
+
+    for (int j = 0; j < n; ++j)
+    {
+        const float level = j < 1000 ? 0.01f : (j < 2000 ? 0.4f : 1.5f);
+        input[static_cast<size_t>(j)] =
+            j % 97 < 3 ? input[static_cast<size_t>(std::max(j - 1, 0))]
+                       : level * (std::sin(0.02f * static_cast<float>(j)) + 0.3f * noise(random));
+        scale[static_cast<size_t>(j)] = 0.05f + 0.02f * std::sin(0.001f * static_cast<float>(j));
+        inverse[static_cast<size_t>(j)] = 1.0f / scale[static_cast<size_t>(j)];
+        squared[static_cast<size_t>(j)] = scale[static_cast<size_t>(j)] * scale[static_cast<size_t>(j)];
+    }
+
+    for (int type = 0; type < 4; ++type)
+    {
+        const auto shape = tq4::driveVoicing(type, 0.8f).shape;
+        tq4::CurveStageWorkspace workspace;
+        workspace.prepare(512);
+        std::array<tq4::CurveStageMemory, 3> perSample{}, block{};
+        std::vector<float> expected = input, actual = input;
+        std::vector<float> expectedChange(n, 0.0f), actualChange(n, 0.0f);
+        float worst = 0.0f;
+
+        for (int start = 0; start < n; start += 512)
+        {
+            const int len = std::min(512, n - start);
+            const auto at = static_cast<size_t>(start);
+
+            for (int s = 0; s < 3; ++s)
+            {
+                for (int j = start; j < start + len; ++j)
+                {
+                    const auto i = static_cast<size_t>(j);
+                    const float change = tq4::antiAliasedStageStep(perSample[static_cast<size_t>(s)],
+                                                                   expected[i], scale[i], shape);
+                    expected[i] += change;
+                    expectedChange[i] += change;
+                }
+
+                tq4::curveStagePass(block[static_cast<size_t>(s)], actual.data() + at,
+                                    actualChange.data() + at, scale.data() + at, inverse.data() + at,
+                                    squared.data() + at, len, shape, workspace);
+            }
+        }
+
+        for (size_t i = 0; i < expected.size(); ++i)
+            worst =
+                std::max(worst, std::abs(actualChange[i] - expectedChange[i]) / (1.0f + std::abs(input[i])));
+
+        EXPECT_LT(worst, 2.0e-5f) << "type " << type;
+        EXPECT_GT(std::abs(expectedChange[2500]), 1.0e-3f) << "type " << type; // the material drives
+    }
+}
+
+TEST_P(Hysteresis, BlockRunFollowsTheStepByStepModel)
+{
+    constexpr int n = 4000;
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    std::vector<float> input(n);
+
+    for (int j = 0; j < n; ++j)
+    {
+        const float level = j < 2000 ? 0.05f : 0.6f;
+        input[static_cast<size_t>(j)] =
+            level * (std::sin(0.004f * static_cast<float>(j)) + 0.2f * noise(random));
+    }
+
+    input[100] = input[101] = input[102];                 // steps of zero
+    input[700] = std::numeric_limits<float>::quiet_NaN(); // ignored
+    input[701] = std::numeric_limits<float>::infinity();  // ignored
+
+    tq4::HysteresisState perSample, block;
+    tq4::HysteresisBlockWorkspace workspace;
+    workspace.prepare(1000);
+    std::vector<float> expected(n), actual(n);
+
+    for (int j = 0; j < n; ++j)
+        expected[static_cast<size_t>(j)] =
+            tq4::hysteresisStep(perSample, params, input[static_cast<size_t>(j)]);
+
+    for (int start = 0; start < n; start += 1000)
+    {
+        for (int j = start; j < start + 1000; ++j)
+            tq4::hysteresisInput(block, input[static_cast<size_t>(j)],
+                                 workspace.step[static_cast<size_t>(j - start)],
+                                 workspace.average[static_cast<size_t>(j - start)]);
+        tq4::hysteresisRun(block, params, input.data() + start, actual.data() + start, 1000, workspace);
+    }
+
+    float worst = 0.0f;
+    for (size_t i = 0; i < expected.size(); ++i)
+        worst = std::max(worst, std::abs(actual[i] - expected[i]));
+
+    EXPECT_LT(worst, 2.0e-5f);
+    EXPECT_FLOAT_EQ(block.previousInput, perSample.previousInput);
+    EXPECT_FLOAT_EQ(block.averageStep, perSample.averageStep);
+    EXPECT_NEAR(block.magnetisation, perSample.magnetisation, 2.0e-5f);
 }
