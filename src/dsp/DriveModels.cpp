@@ -611,18 +611,27 @@ void coefficients(const HysteresisParameters& p, const float* __restrict inputH,
     const float alphaF = p.alpha;
     const auto slopeScaleF = static_cast<float>(slopeScale);
 
+    // Narrowed first, each in a loop of its own, so that the last pass is float alone.
+    for (int j = 0; j < n; ++j)
+        q0[j] = static_cast<float>(value[j]);
+    for (int j = 0; j < n; ++j)
+        w0[j] = static_cast<float>(slope[j]);
+    for (int j = 0; j < n; ++j)
+        w1[j] = static_cast<float>(half2[j]);
+    for (int j = 0; j < n; ++j)
+        w2[j] = static_cast<float>(sixth3[j]);
+
     for (int j = 0; j < n; ++j)
     {
         const float deltaH = step[j];
-        const auto c0 = static_cast<float>(value[j]);
-        const auto l1 = static_cast<float>(slope[j]);
-        const auto k2 = static_cast<float>(half2[j]);
-        const auto k3 = static_cast<float>(sixth3[j]);
+        const float c0 = q0[j];
+        const float l1 = w0[j];
+        const float k2 = w1[j];
+        const float k3 = w2[j];
+        const float c1 = kappaF * l1 - 1.0f;
         const float c2 = kappaF * k2;
         const float c3 = kappaF * k3;
-        const float c1 = kappaF * l1 - 1.0f;
         const float s = deltaH * slopeScaleF;
-        q0[j] = c0;
         q1[j] = c1;
         q2[j] = c2;
         q3[j] = c3;
@@ -637,6 +646,7 @@ void coefficients(const HysteresisParameters& p, const float* __restrict inputH,
         sweep[j] = deltaH * oneMinusC;
     }
 }
+
 } // namespace
 
 void hysteresisPrepare(const HysteresisParameters& params, const float* inputH, int n,
