@@ -8,8 +8,8 @@ namespace tq4test
 {
 
 // The saved state of a processor after one finished learn of drumHits at 48 kHz, drive compensation
-// included. It is made once per test binary: a learn takes seconds, and most tests only need some
-// learned state to work on, not the learn itself.
+// included. It is made once per build of the test binary (and kept in a file beside it): a learn
+// takes seconds, and most tests only need some learned state to work on, not the learn itself.
 const juce::MemoryBlock& learnedState();
 
 // Restores the learned state as a host would and lets one control tick take it in; false when no
