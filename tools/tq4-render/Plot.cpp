@@ -271,7 +271,7 @@ juce::Image drawPlot(const Figures& f, const juce::String& title, const juce::Au
         g.reduceClipRegion(levelLane.toNearestInt());
 
         // The output as the editor draws it; pink where the input was louder (what was taken away),
-        // violet where the output is louder (what the makeup gave back).
+        // violet where the output is louder (what the makeup or the drive added).
         const auto inputArea = area(in), outputArea = area(out);
         g.setGradientFill(juce::ColourGradient::vertical(tq4::whiteAlpha(120), levelLane.getY(),
                                                          tq4::whiteAlpha(25), bottom));
@@ -335,7 +335,7 @@ juce::Image drawPlot(const Figures& f, const juce::String& title, const juce::Au
     swatch(tq4::whiteAt(0.9f), "input", true);
     swatch(tq4::whiteAt(0.45f), "output", false);
     swatch(tq4::colPink.withAlpha(0.7f), "input above output: taken away", false);
-    swatch(tq4::colViolet.withAlpha(0.75f), "output above input: added by makeup", false);
+    swatch(tq4::colViolet.withAlpha(0.75f), "output above input: made louder (makeup, drive)", false);
     swatch(tq4::colAmber, "threshold " + s["threshold"].text, true);
     return image;
 }
