@@ -115,6 +115,7 @@ void driveAnalysis(benchmark::State& state)
     settings.kneeDb = 6.0f;
 
     tq4::DriveEqWorker worker;
+    double cpuSeconds = 0.0;
     for (auto _ : state)
     {
         std::vector<std::vector<float>> channels(2);
@@ -126,14 +127,18 @@ void driveAnalysis(benchmark::State& state)
             mono[i] = 0.5f * (channels[0][i] + channels[1][i]);
 
         const auto start = Clock::now();
+        const double cpuStart = processCpuSeconds();
         worker.start(std::move(mono), sampleRate, 1, settings, std::move(channels));
         tq4::DriveEqHandOff handOff;
         while (!(handOff = worker.takeResult()).ready)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        cpuSeconds += processCpuSeconds() - cpuStart;
         if (!handOff.result.valid)
             state.SkipWithError("no valid table");
     }
+    state.counters["cpu_ms"] =
+        1000.0 * cpuSeconds / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "dsp/DriveEqWorker.h"
 
+#include "dsp/CompressorEngine.h"
 #include "dsp/OfflineRender.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
@@ -126,8 +127,12 @@ void DriveEqWorker::run()
     DriveEqResult table;
     if (jobSampleRate > 0.0 && std::isfinite(jobSampleRate))
     {
-        const OfflineRenderResult reference =
-            renderOffline(pointers.data(), numChannels, numSamples, jobSampleRate, base, output, cancel);
+        // One engine, reset before each render: preparing builds the drive's oversamplers, which
+        // would otherwise be built seventeen times.
+        const auto lease = enginePool->acquire(jobSampleRate, std::max(1, numChannels));
+        CompressorEngine& engine = lease.engine();
+        const OfflineRenderResult reference = renderOffline(engine, pointers.data(), numChannels, numSamples,
+                                                            jobSampleRate, base, output, cancel);
 
         if (!reference.cancelled && reference.loudnessLufs > silentLufs)
         {
@@ -140,8 +145,9 @@ void DriveEqWorker::run()
                     driven.driveType = type;
                     driven.drivePercent = driveAmountsPercent[amount];
 
-                    const OfflineRenderResult render = renderOffline(pointers.data(), numChannels, numSamples,
-                                                                     jobSampleRate, driven, output, cancel);
+                    const OfflineRenderResult render =
+                        renderOffline(engine, pointers.data(), numChannels, numSamples, jobSampleRate, driven,
+                                      output, cancel);
                     if (render.cancelled)
                     {
                         table = {};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dsp/EngineSettings.h"
+#include "dsp/OfflineRender.h"
 
 #include <juce_core/juce_core.h>
 
@@ -60,6 +61,10 @@ private:
     double jobSampleRate = 44100.0;
     int jobLearnId = 0;
     EngineSettings jobSettings;
+
+    // Held for the processor's life, so that its renders and the makeup learning's find engines
+    // already prepared.
+    juce::SharedResourcePointer<OfflineEnginePool> enginePool;
 
     juce::CriticalSection resultLock;
     DriveEqResult result;

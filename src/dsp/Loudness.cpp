@@ -29,15 +29,6 @@ int binOfLevel(double rmsDb) noexcept
 
 } // namespace
 
-double processBiquad(const BiquadCoefficients& c, BiquadState& state, double x) noexcept
-{
-    // Transposed direct form II: two state values and good behaviour in double.
-    const double y = c.b0 * x + state.s1;
-    state.s1 = c.b1 * x - c.a1 * y + state.s2;
-    state.s2 = c.b2 * x - c.a2 * y;
-    return y;
-}
-
 BiquadCoefficients kWeightingShelf(double sampleRate) noexcept
 {
     const double K = std::tan(5284.078578647624 / sampleRate);
@@ -79,12 +70,6 @@ KWeighting makeKWeighting(double sampleRate) noexcept
     return filter;
 }
 
-double applyKWeighting(KWeighting& filter, double x) noexcept
-{
-    return processBiquad(filter.highPass, filter.highPassState,
-                         processBiquad(filter.shelf, filter.shelfState, x));
-}
-
 float measureGatedLoudness(const std::vector<double>& blockPowers)
 {
     double keptSum = 0.0;
@@ -116,6 +101,50 @@ float measureGatedLoudness(const std::vector<double>& blockPowers)
     return static_cast<float>(blockLoudness(passedSum / passed));
 }
 
+IntegratedLoudnessMeter::IntegratedLoudnessMeter(double sampleRate, int expectedSamples)
+{
+    blockLength = sampleRate > 0.0 ? static_cast<int>(0.4 * sampleRate) : 0;
+    hop = std::max(1, blockLength / 4);
+    if (blockLength <= 0)
+        return;
+    wholeSegments = blockLength / hop;
+    const int rest = blockLength % hop;
+    headLength = rest > 0 ? rest : -1;
+    segmentSums.assign(static_cast<size_t>(wholeSegments + 1), 0.0);
+    if (expectedSamples >= blockLength)
+        blockPowers.reserve(static_cast<size_t>((expectedSamples - blockLength) / hop + 1));
+}
+
+void IntegratedLoudnessMeter::closeBlock(double head)
+{
+    // The block that ends here starts wholeSegments hops before the current one.
+    if (segments < wholeSegments)
+        return;
+    const auto ringSize = static_cast<long long>(segmentSums.size());
+    double sum = 0.0;
+    for (long long k = segments - wholeSegments; k < segments; ++k)
+        sum += segmentSums[static_cast<size_t>(k % ringSize)];
+    blockPowers.push_back((sum + head) / blockLength);
+}
+
+void IntegratedLoudnessMeter::closeSegment()
+{
+    const auto ringSize = static_cast<long long>(segmentSums.size());
+    segmentSums[static_cast<size_t>(segments % ringSize)] = segmentSum;
+    ++segments;
+    segmentSum = 0.0;
+    segmentFill = 0;
+    if (headLength < 0 && blockLength > 0)
+        closeBlock(0.0);
+}
+
+float IntegratedLoudnessMeter::loudness() const
+{
+    if (blockLength <= 0)
+        return silenceLufs;
+    return measureGatedLoudness(blockPowers);
+}
+
 float measureIntegratedLoudness(const float* const* channels, int numChannels, int numSamples,
                                 double sampleRate)
 {
@@ -126,16 +155,30 @@ float measureIntegratedLoudness(const float* const* channels, int numChannels, i
             return silenceLufs;
 
     const int blockLength = static_cast<int>(0.4 * sampleRate);
-    const int hop = std::max(1, blockLength / 4);
     if (blockLength <= 0 || numSamples < blockLength)
         return silenceLufs;
 
-    std::vector<KWeighting> filters(static_cast<size_t>(numChannels), makeKWeighting(sampleRate));
-    std::vector<double> ring(static_cast<size_t>(blockLength), 0.0);
-    std::vector<double> blockPowers;
-    blockPowers.reserve(static_cast<size_t>((numSamples - blockLength) / hop + 1));
+    IntegratedLoudnessMeter meter(sampleRate, numSamples);
+    const KWeighting weighting = makeKWeighting(sampleRate);
+    if (numChannels == 2)
+    {
+        // The usual case, with both filters in registers.
+        KWeighting left = weighting, right = weighting;
+        const float* l = channels[0];
+        const float* r = channels[1];
+        for (int i = 0; i < numSamples; ++i)
+        {
+            const double yl = applyKWeighting(left, l[i]);
+            const double yr = applyKWeighting(right, r[i]);
+            double power = 0.0;
+            power += yl * yl;
+            power += yr * yr;
+            meter.add(power);
+        }
+        return meter.loudness();
+    }
 
-    size_t ringPos = 0;
+    std::vector<KWeighting> filters(static_cast<size_t>(numChannels), weighting);
     for (int i = 0; i < numSamples; ++i)
     {
         double power = 0.0;
@@ -144,61 +187,35 @@ float measureIntegratedLoudness(const float* const* channels, int numChannels, i
             const double y = applyKWeighting(filters[static_cast<size_t>(c)], channels[c][i]);
             power += y * y;
         }
-        ring[ringPos] = power;
-        ringPos = ringPos + 1 == ring.size() ? 0 : ringPos + 1;
-
-        const int filled = i + 1;
-        if (filled >= blockLength && (filled - blockLength) % hop == 0)
-        {
-            // Summed afresh per block: a running sum would drift over long captures.
-            double sum = 0.0;
-            for (const double p : ring)
-                sum += p;
-            blockPowers.push_back(sum / blockLength);
-        }
+        meter.add(power);
     }
-    return measureGatedLoudness(blockPowers);
+    return meter.loudness();
 }
 
-LevelHistogram buildLevelHistogram(const float* samples, int numSamples, double sampleRate)
+LevelHistogramBuilder::LevelHistogramBuilder(double sampleRate)
+    : blockLength(sampleRate > 0.0 ? std::max(1, static_cast<int>(std::lround(0.02 * sampleRate))) : 1)
+{
+}
+
+void LevelHistogramBuilder::closeBlock() noexcept
+{
+    const double e = weightedSum / blockLength;
+    const double rmsDb = 10.0 * std::log10(squareSum / blockLength + 1.0e-12);
+    const double peakDb = 20.0 * std::log10(peak + 1.0e-6);
+    const double crest = std::max(peakDb - rmsDb, 0.0);
+    const int bin = binOfLevel(rmsDb);
+
+    energy[bin] += e;
+    crestSum[bin] += e * crest;
+    total += e;
+
+    fill = 0;
+    weightedSum = squareSum = peak = 0.0;
+}
+
+LevelHistogram LevelHistogramBuilder::finish() const
 {
     LevelHistogram histogram;
-    if (samples == nullptr || numSamples < 1 || !(sampleRate > 0.0))
-        return histogram;
-
-    const int blockLength = std::max(1, static_cast<int>(std::lround(0.02 * sampleRate)));
-    if (numSamples < blockLength)
-        return histogram;
-
-    double energy[LevelHistogram::bins] = {};
-    double crestSum[LevelHistogram::bins] = {};
-    double total = 0.0;
-    auto filter = makeKWeighting(sampleRate);
-
-    for (int start = 0; start + blockLength <= numSamples; start += blockLength)
-    {
-        double weightedSum = 0.0;
-        double squareSum = 0.0;
-        double peak = 0.0;
-        for (int i = start; i < start + blockLength; ++i)
-        {
-            const double x = samples[i];
-            const double y = applyKWeighting(filter, x);
-            weightedSum += y * y;
-            squareSum += x * x;
-            peak = std::max(peak, std::abs(x));
-        }
-        const double e = weightedSum / blockLength;
-        const double rmsDb = 10.0 * std::log10(squareSum / blockLength + 1.0e-12);
-        const double peakDb = 20.0 * std::log10(peak + 1.0e-6);
-        const double crest = std::max(peakDb - rmsDb, 0.0);
-        const int bin = binOfLevel(rmsDb);
-
-        energy[bin] += e;
-        crestSum[bin] += e * crest;
-        total += e;
-    }
-
     if (!(total > 0.0) || !std::isfinite(total))
         return histogram;
 
@@ -209,6 +226,22 @@ LevelHistogram buildLevelHistogram(const float* samples, int numSamples, double 
     }
     histogram.valid = true;
     return histogram;
+}
+
+LevelHistogram buildLevelHistogram(const float* samples, int numSamples, double sampleRate)
+{
+    if (samples == nullptr || numSamples < 1 || !(sampleRate > 0.0))
+        return {};
+
+    LevelHistogramBuilder builder(sampleRate);
+    auto filter = makeKWeighting(sampleRate);
+    for (int i = 0; i < numSamples; ++i)
+    {
+        const double x = samples[i];
+        const double y = applyKWeighting(filter, x);
+        builder.add(x, y * y);
+    }
+    return builder.finish();
 }
 
 } // namespace tq4

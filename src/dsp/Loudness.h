@@ -1,5 +1,8 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <vector>
 
 namespace tq4
@@ -19,7 +22,15 @@ struct BiquadState
     double s1 = 0.0, s2 = 0.0;
 };
 
-double processBiquad(const BiquadCoefficients& c, BiquadState& state, double x) noexcept;
+// Transposed direct form II: two state values and good behaviour in double. Inline: the loudness
+// passes run it for every sample.
+inline double processBiquad(const BiquadCoefficients& c, BiquadState& state, double x) noexcept
+{
+    const double y = c.b0 * x + state.s1;
+    state.s1 = c.b1 * x - c.a1 * y + state.s2;
+    state.s2 = c.b2 * x - c.a2 * y;
+    return y;
+}
 
 // The BS.1770 K-weighting pair in closed form, valid at any sample rate.
 BiquadCoefficients kWeightingShelf(double sampleRate) noexcept;
@@ -33,12 +44,54 @@ struct KWeighting
 };
 
 KWeighting makeKWeighting(double sampleRate) noexcept;
-double applyKWeighting(KWeighting& filter, double x) noexcept;
+
+inline double applyKWeighting(KWeighting& filter, double x) noexcept
+{
+    return processBiquad(filter.highPass, filter.highPassState,
+                         processBiquad(filter.shelf, filter.shelfState, x));
+}
 
 // Integrated loudness over 400 ms blocks with 75 % overlap, all channel weights 1; -100 when the
 // input is missing or shorter than one block.
 float measureIntegratedLoudness(const float* const* channels, int numChannels, int numSamples,
                                 double sampleRate);
+
+// The integrated loudness of a stream of K-weighted powers (summed over channels), fed one sample
+// at a time, so that one filter pass can also serve other measures.
+class IntegratedLoudnessMeter
+{
+public:
+    // expectedSamples only sizes the list of block powers.
+    IntegratedLoudnessMeter(double sampleRate, int expectedSamples);
+
+    void add(double power) noexcept
+    {
+        // A block is q whole hops plus the first r samples of the next: sums per hop keep the work per
+        // sample constant, where summing every block afresh cost a pass over the whole block.
+        segmentSum += power;
+        ++segmentFill;
+        if (segmentFill == headLength)
+            closeBlock(segmentSum);
+        if (segmentFill == hop)
+            closeSegment();
+    }
+
+    // -100 when no block was filled.
+    float loudness() const;
+
+private:
+    void closeBlock(double head);
+    void closeSegment();
+
+    int blockLength = 0, hop = 1;
+    int wholeSegments = 0; // q: whole hops in a block
+    int headLength = -1;   // r: samples of the next hop that complete a block; -1 when there are none
+    double segmentSum = 0.0;
+    int segmentFill = 0;
+    long long segments = 0;          // completed hops
+    std::vector<double> segmentSums; // the last q + 1 hop sums, ring
+    std::vector<double> blockPowers;
+};
 
 // The absolute (-70 LUFS) and relative (-10 LU) gates applied to mean-square block powers.
 float measureGatedLoudness(const std::vector<double>& blockPowers);
@@ -55,5 +108,34 @@ struct LevelHistogram
 };
 
 LevelHistogram buildLevelHistogram(const float* samples, int numSamples, double sampleRate);
+
+// buildLevelHistogram a sample at a time: x is the sample, weightedPower its squared K-weighted value.
+class LevelHistogramBuilder
+{
+public:
+    explicit LevelHistogramBuilder(double sampleRate);
+
+    void add(double x, double weightedPower) noexcept
+    {
+        weightedSum += weightedPower;
+        squareSum += x * x;
+        peak = std::max(peak, std::abs(x));
+        if (++fill == blockLength)
+            closeBlock();
+    }
+
+    // A trailing partial block is left out; not valid without energy.
+    LevelHistogram finish() const;
+
+private:
+    void closeBlock() noexcept;
+
+    int blockLength = 1;
+    int fill = 0;
+    double weightedSum = 0.0, squareSum = 0.0, peak = 0.0;
+    double energy[LevelHistogram::bins] = {};
+    double crestSum[LevelHistogram::bins] = {};
+    double total = 0.0;
+};
 
 } // namespace tq4

@@ -3,7 +3,9 @@
 #include "dsp/CompressorEngine.h"
 #include "dsp/Loudness.h"
 
+#include <iterator>
 #include <memory>
+#include <utility>
 
 namespace tq4
 {
@@ -15,8 +17,74 @@ constexpr int blocksPerCancelCheck = 64;
 
 } // namespace
 
+OfflineEnginePool::OfflineEnginePool() = default;
+OfflineEnginePool::~OfflineEnginePool() = default;
+
+OfflineEnginePool::Lease::Lease(OfflineEnginePool& owner, std::unique_ptr<CompressorEngine> engine,
+                                double sampleRate, int numChannels) noexcept
+    : pool(&owner), leased(std::move(engine)), rate(sampleRate), channels(numChannels)
+{
+}
+
+OfflineEnginePool::Lease::Lease(Lease&& other) noexcept
+    : pool(std::exchange(other.pool, nullptr)), leased(std::move(other.leased)), rate(other.rate),
+      channels(other.channels)
+{
+}
+
+OfflineEnginePool::Lease::~Lease()
+{
+    if (pool != nullptr && leased != nullptr)
+        pool->giveBack(std::move(leased), rate, channels);
+}
+
+OfflineEnginePool::Lease OfflineEnginePool::acquire(double sampleRate, int numChannels)
+{
+    std::unique_ptr<CompressorEngine> engine;
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        for (auto it = idle.rbegin(); it != idle.rend(); ++it)
+            if (it->sampleRate == sampleRate && it->numChannels == numChannels)
+            {
+                engine = std::move(it->engine);
+                idle.erase(std::next(it).base());
+                break;
+            }
+    }
+
+    // Prepared outside the lock: it takes milliseconds, and other threads may want their own.
+    if (engine == nullptr)
+        engine = std::make_unique<CompressorEngine>();
+    if (!engine->prepare(sampleRate, numChannels))
+        engine->reset();
+    return Lease(*this, std::move(engine), sampleRate, numChannels);
+}
+
+void OfflineEnginePool::giveBack(std::unique_ptr<CompressorEngine> engine, double sampleRate, int numChannels)
+{
+    std::unique_ptr<CompressorEngine> dropped;
+    const std::lock_guard<std::mutex> guard(lock);
+    if (idle.size() >= maxIdle)
+    {
+        // The oldest goes; destroyed after the lock is released.
+        dropped = std::move(idle.front().engine);
+        idle.erase(idle.begin());
+    }
+    idle.push_back({std::move(engine), sampleRate, numChannels});
+}
+
 OfflineRenderResult renderOffline(const float* const* channels, int numChannels, int numSamples,
                                   double sampleRate, const EngineSettings& settings,
+                                  juce::AudioBuffer<float>& output, const std::function<bool()>& shouldCancel)
+{
+    // Off the stack: worker threads may have small ones.
+    auto engine = std::make_unique<CompressorEngine>();
+    return renderOffline(*engine, channels, numChannels, numSamples, sampleRate, settings, output,
+                         shouldCancel);
+}
+
+OfflineRenderResult renderOffline(CompressorEngine& engine, const float* const* channels, int numChannels,
+                                  int numSamples, double sampleRate, const EngineSettings& settings,
                                   juce::AudioBuffer<float>& output, const std::function<bool()>& shouldCancel)
 {
     // Captures fade into silence; denormals there would make the render many times slower.
@@ -26,11 +94,10 @@ OfflineRenderResult renderOffline(const float* const* channels, int numChannels,
     numSamples = juce::jmax(0, numSamples);
     const int engineChannels = juce::jmax(1, numChannels);
 
-    // Off the stack: worker threads may have small ones.
-    auto engine = std::make_unique<CompressorEngine>();
-    engine->prepare(sampleRate, engineChannels);
-    engine->setProcessTarget(1.0f);
-    const int latency = engine->getLatencySamples();
+    if (!engine.prepare(sampleRate, engineChannels))
+        engine.reset();
+    engine.setProcessTarget(1.0f);
+    const int latency = engine.getLatencySamples();
 
     if (output.getNumChannels() != numChannels || output.getNumSamples() != numSamples)
         output.setSize(numChannels, numSamples);
@@ -51,7 +118,7 @@ OfflineRenderResult renderOffline(const float* const* channels, int numChannels,
             if (channels != nullptr && channels[c] != nullptr && inputCount > 0)
                 work.copyFrom(c, 0, channels[c] + start, inputCount);
 
-        engine->process(work, engineChannels, settings);
+        engine.process(work, engineChannels, settings);
 
         // Output position = render position - latency, kept inside the capture.
         const int64_t outStart = start - latency;

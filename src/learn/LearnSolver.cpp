@@ -175,7 +175,12 @@ bool isUsableForSolving(const LearnStats& stats) noexcept
     return stats.valid && isUsableTrace(stats.trace);
 }
 
-LearnSolution solveLearn(const LearnStats& stats, int source, int detail, int forcedCharacter)
+namespace
+{
+
+// solveLearn up to its threshold, which is left at the default: solveLearnRounded solves its own.
+LearnSolution solveLearnFigures(const LearnStats& stats, int source, int detail, int forcedCharacter,
+                                bool solveTheThreshold)
 {
     LearnSolution solution;
     if (!isUsableForSolving(stats))
@@ -213,8 +218,9 @@ LearnSolution solveLearn(const LearnStats& stats, int source, int detail, int fo
         (std::clamp((s.crestDb - 6.0f) * 4.0f / 14.0f, 0.0f, 4.0f) + p.kneeBaseDb) * factors.knee;
     solution.kneeDb = limit(knee, 1.0f, 24.0f);
 
-    solution.thresholdDb =
-        solveThreshold(stats, solution, p.defaultTargetDb, solution.ratio, solution.kneeDb);
+    if (solveTheThreshold)
+        solution.thresholdDb =
+            solveThreshold(stats, solution, p.defaultTargetDb, solution.ratio, solution.kneeDb);
 
     const float mix = p.mixCeiling - 2.0f * std::max(s.crestDb - 12.0f, 0.0f);
     solution.mixPercent = limit(mix, p.mixFloor, 100.0f);
@@ -228,9 +234,24 @@ LearnSolution solveLearn(const LearnStats& stats, int source, int detail, int fo
     return solution;
 }
 
+} // namespace
+
+LearnSolution solveLearn(const LearnStats& stats, int source, int detail, int forcedCharacter)
+{
+    return solveLearnFigures(stats, source, detail, forcedCharacter, true);
+}
+
+int solvedCharacter(const LearnStats& stats, int source, int detail)
+{
+    if (!isUsableForSolving(stats))
+        return LearnSolution{}.character;
+    return chooseCharacter(finiteFigures(stats), sourceProfile(source, detail));
+}
+
 LearnSolution solveLearnRounded(const LearnStats& stats, int source, int detail, int forcedCharacter)
 {
-    LearnSolution solution = solveLearn(stats, source, detail, forcedCharacter);
+    // The threshold for the profile's own ratio and knee would be replaced below: not solved.
+    LearnSolution solution = solveLearnFigures(stats, source, detail, forcedCharacter, false);
     if (!solution.valid)
         return solution;
 

@@ -83,6 +83,9 @@ bool isUsableForSolving(const LearnStats& stats) noexcept;
 // not valid.
 LearnSolution solveLearn(const LearnStats& stats, int source, int detail, int forcedCharacter);
 
+// The character solveLearn(stats, source, detail, 0) chooses, without solving anything else.
+int solvedCharacter(const LearnStats& stats, int source, int detail);
+
 // solveLearn with ratio, knee and threshold re-derived for the profile's default target and put on the
 // parameter grids: what a finished learn applies.
 LearnSolution solveLearnRounded(const LearnStats& stats, int source, int detail, int forcedCharacter);

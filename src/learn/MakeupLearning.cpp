@@ -4,6 +4,7 @@
 #include "dsp/CompressorEngine.h"
 #include "dsp/GainComputer.h"
 #include "dsp/Makeup.h"
+#include "dsp/OfflineRender.h"
 #include "learn/MakeupTexts.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
@@ -85,14 +86,35 @@ EngineSettings makeupLearnSettings(const LearnSolution& solution, int character,
     return settings;
 }
 
+namespace
+{
+
+bool needMeasurable(double sampleRate, const std::vector<float>& monoCapture) noexcept
+{
+    return sampleRate > 0.0 && std::isfinite(sampleRate) &&
+           monoCapture.size() <= static_cast<size_t>(INT_MAX) &&
+           static_cast<double>(monoCapture.size()) >= std::trunc(sampleRate);
+}
+
+} // namespace
+
 MakeupNeed measureMakeupNeed(double sampleRate, const LearnSolution& solution,
                              const std::vector<float>& monoCapture)
 {
+    if (!needMeasurable(sampleRate, monoCapture))
+        return {};
+    const float* in = monoCapture.data();
+    return measureMakeupNeed(
+        sampleRate, solution, monoCapture,
+        measureIntegratedLoudness(&in, 1, static_cast<int>(monoCapture.size()), sampleRate));
+}
+
+MakeupNeed measureMakeupNeed(double sampleRate, const LearnSolution& solution,
+                             const std::vector<float>& monoCapture, float inputLufs)
+{
     const juce::ScopedNoDenormals noDenormals;
 
-    if (!(sampleRate > 0.0) || !std::isfinite(sampleRate) ||
-        monoCapture.size() > static_cast<size_t>(INT_MAX) ||
-        static_cast<double>(monoCapture.size()) < std::trunc(sampleRate))
+    if (!needMeasurable(sampleRate, monoCapture))
         return {};
 
     EngineSettings settings = solutionSettings(solution, solution.character);
@@ -102,22 +124,22 @@ MakeupNeed measureMakeupNeed(double sampleRate, const LearnSolution& solution,
     const int n = static_cast<int>(monoCapture.size());
     std::vector<float> processed(monoCapture);
 
-    // Off the stack: this runs on worker threads too.
-    auto engine = std::make_unique<CompressorEngine>();
-    engine->prepare(sampleRate, 1);
+    // Leased, not built: the render never drives, yet preparing an engine builds the drive's
+    // oversamplers and calibrations, which cost more than the render itself.
+    const juce::SharedResourcePointer<OfflineEnginePool> pool;
+    const auto lease = pool->acquire(sampleRate, 1);
+    CompressorEngine& engine = lease.engine();
     for (int start = 0; start < n; start += needBlockSize)
     {
         float* channel = processed.data() + start;
         juce::AudioBuffer<float> block(&channel, 1, std::min(needBlockSize, n - start));
-        engine->process(block, 1, settings);
+        engine.process(block, 1, settings);
     }
 
-    const float* in = monoCapture.data();
     const float* out = processed.data();
-    const float inLufs = measureIntegratedLoudness(&in, 1, n, sampleRate);
     const float outLufs = measureIntegratedLoudness(&out, 1, n, sampleRate);
-    if (inLufs > -99.0f && outLufs > -99.0f)
-        return {true, inLufs - outLufs};
+    if (inputLufs > -99.0f && outLufs > -99.0f)
+        return {true, inputLufs - outLufs};
     return {};
 }
 
@@ -144,6 +166,118 @@ std::vector<double> traceFramePowers(const std::vector<float>& monoCapture, doub
     return powers;
 }
 
+CaptureMeasures measureCapture(const std::vector<float>& monoCapture, double sampleRate, int hop)
+{
+    CaptureMeasures measures;
+    if (monoCapture.empty() || monoCapture.size() > static_cast<size_t>(INT_MAX) || !(sampleRate > 0.0) ||
+        !std::isfinite(sampleRate))
+        return measures;
+
+    const int n = static_cast<int>(monoCapture.size());
+    const bool withFrames = hop >= 1;
+    const auto frameLength = static_cast<size_t>(std::max(hop, 1));
+    if (withFrames)
+        measures.framePowers.reserve(monoCapture.size() / frameLength + 1);
+
+    // One filter from zero state serves all three: each used to run its own over the same samples.
+    KWeighting filter = makeKWeighting(sampleRate);
+    LevelHistogramBuilder histogram(sampleRate);
+    IntegratedLoudnessMeter loudness(sampleRate, n);
+    double frameSum = 0.0;
+    size_t frameFill = 0;
+    for (const float sample : monoCapture)
+    {
+        const double x = sample;
+        const double y = applyKWeighting(filter, x);
+        const double power = y * y;
+        histogram.add(x, power);
+        loudness.add(power);
+        frameSum += power;
+        if (++frameFill == frameLength)
+        {
+            if (withFrames)
+                measures.framePowers.push_back(frameSum / static_cast<double>(frameLength));
+            frameSum = 0.0;
+            frameFill = 0;
+        }
+    }
+    if (withFrames && frameFill > 0)
+        measures.framePowers.push_back(frameSum / static_cast<double>(frameFill));
+
+    measures.histogram = histogram.finish();
+    measures.loudnessLufs = n >= static_cast<int>(0.4 * sampleRate) ? loudness.loudness() : -100.0f;
+    return measures;
+}
+
+namespace
+{
+
+// The loudness blocks of the trace frames: 400 ms long, a quarter of that apart.
+struct FrameBlocks
+{
+    size_t length = 1, step = 1;
+};
+
+FrameBlocks frameBlocks(const LevelTrace& trace) noexcept
+{
+    const double framesPerSecond = trace.sampleRate / static_cast<double>(trace.hop);
+    FrameBlocks blocks;
+    blocks.length = static_cast<size_t>(std::max(std::llround(0.4 * framesPerSecond), 1LL));
+    blocks.step = std::max<size_t>(blocks.length / 4, 1);
+    return blocks;
+}
+
+// Mean of every block of values that fits. A block is whole runs of `step` values and the head of the
+// next run, so each value is added once rather than once for every block it falls in.
+void blockMeans(const double* values, size_t count, FrameBlocks blocks, std::vector<double>& means)
+{
+    means.clear();
+    if (count < blocks.length)
+        return;
+
+    const size_t whole = blocks.length / blocks.step;
+    const size_t headLength = blocks.length % blocks.step;
+    const size_t numBlocks = (count - blocks.length) / blocks.step + 1;
+    const size_t runs = numBlocks + whole;
+
+    std::vector<double> runSums(runs, 0.0), headSums(runs, 0.0);
+    for (size_t k = 0; k < runs; ++k)
+    {
+        const size_t start = k * blocks.step;
+        const size_t end = std::max(start, std::min(start + blocks.step, count));
+        double sum = 0.0;
+        for (size_t i = start; i < end; ++i)
+        {
+            if (i - start == headLength)
+                headSums[k] = sum;
+            sum += values[i];
+        }
+        runSums[k] = sum;
+        if (end - start == headLength)
+            headSums[k] = sum;
+    }
+
+    means.reserve(numBlocks);
+    const auto length = static_cast<double>(blocks.length);
+    for (size_t j = 0; j < numBlocks; ++j)
+    {
+        double sum = 0.0;
+        for (size_t k = j; k < j + whole; ++k)
+            sum += runSums[k];
+        means.push_back((sum + headSums[j + whole]) / length);
+    }
+}
+
+float inputLoudness(const LoudnessSimulation& simulation)
+{
+    std::vector<double> powers;
+    blockMeans(simulation.framePowers.data(), simulation.framePowers.size(), frameBlocks(simulation.trace),
+               powers);
+    return measureGatedLoudness(powers);
+}
+
+} // namespace
+
 LoudnessSimulation buildLoudnessSimulation(const LevelTrace& trace, std::vector<double> framePowers,
                                            int character)
 {
@@ -156,6 +290,12 @@ LoudnessSimulation buildLoudnessSimulation(const LevelTrace& trace, std::vector<
     else
         simulation.detectorLevels.clear();
     simulation.framePowers = std::move(framePowers);
+    if (!simulation.detectorLevels.empty() && simulation.trace.hop >= 1 &&
+        simulation.trace.sampleRate > 0.0 && std::isfinite(simulation.trace.sampleRate))
+    {
+        simulation.inputLufs = inputLoudness(simulation);
+        simulation.inputMeasured = true;
+    }
     return simulation;
 }
 
@@ -177,33 +317,22 @@ float measureLoudnessReduction(const LoudnessSimulation& simulation, const Engin
                                settings.kneeDb);
     const float mix = settings.mix >= 0.0f ? std::min(settings.mix, 1.0f) : 0.0f;
 
-    std::vector<double> powerGains(frames);
+    // 10^(-out / 20) through exp: the same within a unit in the last place of a double, a fraction of
+    // the cost of a general power.
+    constexpr double minusLn10Over20 = -0.11512925464970228420;
+    std::vector<double> outputPowers(frames);
     for (size_t i = 0; i < frames; ++i)
     {
         const float out = compressor.step(simulation.detectorLevels[i]);
 
-        const double g = (1.0 - mix) + mix * std::pow(10.0, -out / 20.0);
-        powerGains[i] = g * g;
+        const double g = (1.0 - mix) + mix * std::exp(static_cast<double>(out) * minusLn10Over20);
+        outputPowers[i] = simulation.framePowers[i] * (g * g);
     }
 
-    const double framesPerSecond = trace.sampleRate / static_cast<double>(trace.hop);
-    const auto blockFrames = static_cast<size_t>(std::max(std::llround(0.4 * framesPerSecond), 1LL));
-    const size_t step = std::max<size_t>(blockFrames / 4, 1);
+    std::vector<double> outPowers;
+    blockMeans(outputPowers.data(), frames, frameBlocks(trace), outPowers);
 
-    std::vector<double> inPowers, outPowers;
-    for (size_t start = 0; start + blockFrames <= frames; start += step)
-    {
-        double in = 0.0, outPower = 0.0;
-        for (size_t i = start; i < start + blockFrames; ++i)
-        {
-            in += simulation.framePowers[i];
-            outPower += simulation.framePowers[i] * powerGains[i];
-        }
-        inPowers.push_back(in / static_cast<double>(blockFrames));
-        outPowers.push_back(outPower / static_cast<double>(blockFrames));
-    }
-
-    const float inLufs = measureGatedLoudness(inPowers);
+    const float inLufs = simulation.inputMeasured ? simulation.inputLufs : inputLoudness(simulation);
     const float outLufs = measureGatedLoudness(outPowers);
     return inLufs > -99.0f && outLufs > -99.0f ? inLufs - outLufs : 0.0f;
 }
@@ -217,12 +346,18 @@ MakeupCorrectionCurve learnMakeupCurve(const MakeupLearnContext& context, int ch
     solution.character = character;
 
     const float estimateDb = estimateMakeupDb(settings);
-    const MakeupNeed need = measureMakeupNeed(context.sampleRate, solution, context.monoCapture);
+    const MakeupNeed need = context.measures != nullptr
+                                ? measureMakeupNeed(context.sampleRate, solution, context.monoCapture,
+                                                    context.measures->loudnessLufs)
+                                : measureMakeupNeed(context.sampleRate, solution, context.monoCapture);
     const float needDb = need.success ? need.db : estimateDb;
 
     const LevelTrace& trace = context.learnedStats.trace;
     const LoudnessSimulation simulation = buildLoudnessSimulation(
-        trace, traceFramePowers(context.monoCapture, context.sampleRate, trace.hop), character);
+        trace,
+        context.measures != nullptr ? context.measures->framePowers
+                                    : traceFramePowers(context.monoCapture, context.sampleRate, trace.hop),
+        character);
     if (simulation.detectorLevels.empty())
         return straightLine(estimateDb, needDb);
 
@@ -267,12 +402,12 @@ MakeupLearnResult learnMakeup(const LearnSolution& solution, const std::vector<f
     if (monoCapture.size() > static_cast<size_t>(INT_MAX))
         return {};
 
-    const LevelHistogram histogram =
-        buildLevelHistogram(monoCapture.data(), static_cast<int>(monoCapture.size()), sampleRate);
+    const CaptureMeasures measures = measureCapture(monoCapture, sampleRate, learnedStats.trace.hop);
+    const LevelHistogram& histogram = measures.histogram;
     if (!histogram.valid)
         return {};
 
-    const MakeupLearnContext context{solution, monoCapture, sampleRate, learnedStats, histogram};
+    const MakeupLearnContext context{solution, monoCapture, sampleRate, learnedStats, histogram, &measures};
     MakeupCorrectionCurve curves[3];
     {
         std::thread workers[2];

@@ -40,7 +40,21 @@ struct LoudnessSimulation
     std::vector<double> framePowers;   // one per trace frame
     std::vector<float> detectorLevels; // empty when the trace is unusable
     int character = 3;
+    // The gated loudness of the frame powers, the same for every setting: measured once when built.
+    bool inputMeasured = false;
+    float inputLufs = -100.0f;
 };
+
+// What one K-weighted pass over the capture yields for all three curves: the same as
+// buildLevelHistogram, traceFramePowers and measureIntegratedLoudness of the capture.
+struct CaptureMeasures
+{
+    LevelHistogram histogram;
+    std::vector<double> framePowers; // per trace frame
+    float loudnessLufs = -100.0f;
+};
+
+CaptureMeasures measureCapture(const std::vector<float>& monoCapture, double sampleRate, int hop);
 
 // The read-only inputs the three curves share.
 struct MakeupLearnContext
@@ -50,6 +64,9 @@ struct MakeupLearnContext
     double sampleRate;
     const LearnStats& learnedStats;
     const LevelHistogram& histogram;
+    // Frame powers and input loudness measured once for all curves; without them each curve
+    // measures its own.
+    const CaptureMeasures* measures = nullptr;
 };
 
 struct MakeupNeed
@@ -74,6 +91,10 @@ EngineSettings makeupLearnSettings(const LearnSolution& solution, int character,
 // for less than a second of audio or a loudness at or below -99 LUFS.
 MakeupNeed measureMakeupNeed(double sampleRate, const LearnSolution& solution,
                              const std::vector<float>& monoCapture);
+
+// The same with the capture's own integrated loudness already measured.
+MakeupNeed measureMakeupNeed(double sampleRate, const LearnSolution& solution,
+                             const std::vector<float>& monoCapture, float inputLufs);
 
 // Mean K-weighted power of every run of hop samples; a shorter last run counts too.
 std::vector<double> traceFramePowers(const std::vector<float>& monoCapture, double sampleRate, int hop);
