@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #if JUCE_WINDOWS
 #include <windows.h>
@@ -76,28 +78,33 @@ void startFeedbackSend(const FeedbackSend& send, juce::Component& receiver, Feed
 
     ++sendsInFlight;
 
-    const bool started = juce::Thread::launch(
-        [json, endpoint = send.endpoint, options = send.options, target, completion]() mutable
-        {
-            if (tq4http::liveInstanceCount.load() > 0)
+    // A std::thread rather than juce::Thread::launch, whose thread deletes itself on exit while launch may
+    // still hold the lock inside it: a use-after-free whenever the send ends at once (the plug-in unloading).
+    try
+    {
+        std::thread(
+            [json, endpoint = send.endpoint, options = send.options, target, completion]() mutable
             {
-                const auto result = tq4http::postJson(endpoint, json, options);
-
                 if (tq4http::liveInstanceCount.load() > 0)
                 {
-                    juce::MessageManager::callAsync(
-                        [target, completion = std::move(completion), outcome = feedbackOutcomeFor(result)]
-                        {
-                            if (target != nullptr && completion)
-                                completion(outcome);
-                        });
+                    const auto result = tq4http::postJson(endpoint, json, options);
+
+                    if (tq4http::liveInstanceCount.load() > 0)
+                    {
+                        juce::MessageManager::callAsync(
+                            [target, completion = std::move(completion), outcome = feedbackOutcomeFor(result)]
+                            {
+                                if (target != nullptr && completion)
+                                    completion(outcome);
+                            });
+                    }
                 }
-            }
 
-            --sendsInFlight;
-        });
-
-    if (!started)
+                --sendsInFlight;
+            })
+            .detach();
+    }
+    catch (const std::system_error&)
     {
         --sendsInFlight;
 
