@@ -168,8 +168,8 @@ void TQ4AudioProcessor::finishLearn()
     learnedSolution = tq4::solveLearnRounded(learnedStats, source, detail, character);
     if (learnedSolution.valid)
     {
-        const int baseCharacter = character == 0 ? learnedSolution.character
-                                                 : tq4::solveLearn(learnedStats, source, detail, 0).character;
+        const int baseCharacter =
+            character == 0 ? learnedSolution.character : tq4::solvedCharacter(learnedStats, source, detail);
 
         const auto makeup = tq4::learnMakeup(learnedSolution, captures.mono, currentSampleRate, learnedStats);
 

@@ -7,6 +7,8 @@
 // (4 decimals); drive compensation 0.005 dB (3 decimals, after seventeen full renders).
 // TQ4_PRINT_GOLDEN=1 prints the figures of the code under test in the table's form.
 
+#include "learn/LearnAnalyser.h"
+#include "learn/LearnSolver.h"
 #include "support/LearnDriver.h"
 #include "support/LearnSignals.h"
 
@@ -202,4 +204,26 @@ TEST(LearnGolden, DriveAnalysisGivesTheRecordedCompensation)
         std::printf("[ %s ] largest compensation difference %.4f dB\n", materialName(golden.material),
                     difference);
     }
+}
+
+// A learn with a character set by the user keeps the solver's own choice as its base; the finish asks
+// for that choice alone instead of solving everything.
+TEST(LearnGolden, SolvedCharacterIsTheCharacterTheSolverChooses)
+{
+    for (const auto material :
+         {LearnMaterial::drums, LearnMaterial::vocal, LearnMaterial::bass, LearnMaterial::noisyMix})
+    {
+        const auto capture = learnMaterial(material, 0, 10.0, rate);
+        tq4::LearnAnalyser analyser;
+        analyser.prepare(rate);
+        analyser.analyseSamples(capture.data(), nullptr, nullptr, static_cast<int>(capture.size()));
+        const tq4::LearnStats stats = analyser.computeLearnStats();
+        ASSERT_TRUE(stats.valid) << materialName(material);
+
+        for (int source = 0; source < 13; ++source)
+            EXPECT_EQ(tq4::solvedCharacter(stats, source, 0), tq4::solveLearn(stats, source, 0, 0).character)
+                << materialName(material) << ", source " << source;
+    }
+    EXPECT_EQ(tq4::solvedCharacter(tq4::LearnStats{}, 0, 0),
+              tq4::solveLearn(tq4::LearnStats{}, 0, 0, 0).character);
 }
