@@ -216,20 +216,6 @@ DriveCurveBlockConstants driveCurveBlockConstants(const DriveCurveConstants& c) 
 
 namespace
 {
-// c ? a : b through the bits, so that both sides stay computed and the loop keeps no branch to vectorise
-// around (a plain select lets the compiler move each side under its condition).
-inline __attribute__((always_inline)) float pick(bool c, float a, float b) noexcept
-{
-    uint32_t ua, ub;
-    std::memcpy(&ua, &a, sizeof ua);
-    std::memcpy(&ub, &b, sizeof ub);
-    const uint32_t mask = 0u - static_cast<uint32_t>(c);
-    const uint32_t u = (ua & mask) | (ub & ~mask);
-    float r;
-    std::memcpy(&r, &u, sizeof r);
-    return r;
-}
-
 // √x for x ≥ 0 in plain arithmetic, so that the compiler vectorises it without errno in the way: a
 // guess from the exponent bits, then Newton steps on 1/√x and one on √x, which lands within an ulp.
 inline __attribute__((always_inline)) float blockSqrt(float x) noexcept
@@ -244,7 +230,7 @@ inline __attribute__((always_inline)) float blockSqrt(float x) noexcept
     r = r * (1.5f - half * r * r);
     r = r * (1.5f - half * r * r);
     const float s = x * r;
-    return pick(x > 0.0f, s + 0.5f * r * (x - s * s), 0.0f);
+    return selectBits(x > 0.0f, s + 0.5f * r * (x - s * s), 0.0f);
 }
 
 struct Pieces
@@ -271,8 +257,8 @@ inline __attribute__((always_inline)) Pieces blockPieces(float y, const DriveCur
 
     Pieces p;
     const bool below = a <= 0.0f, power = t <= 0.0f, knee = b < 0.0f;
-    p.j = pick(below, jBelow, pick(power, jPower, pick(knee, jKnee, jLinear)));
-    p.k = pick(below, kBelow, pick(power, kPower, pick(knee, kKnee, kLinear)));
+    p.j = selectBits(below, jBelow, selectBits(power, jPower, selectBits(knee, jKnee, jLinear)));
+    p.k = selectBits(below, kBelow, selectBits(power, kPower, selectBits(knee, kKnee, kLinear)));
     return p;
 }
 
@@ -306,7 +292,7 @@ TQ4_VECTOR_CLONES void stagePieces(const float* __restrict line, const float* __
         const float threshold = std::max(0.024f * largest * largest, 1.0e-5f);
         const bool mid = threshold > std::abs(delta);
         // Only one of the two is used, so both come from one evaluation at the point that one needs.
-        const float at = pick(mid, 0.5f * (previous + x), x);
+        const float at = selectBits(mid, 0.5f * (previous + x), x);
         const Pieces p = blendedPieces<symmetric>(at * inverseL[j], c, keep, mirror);
         integral[j] = squaredL[j] * p.j;
         midpoint[j] = scaleL[j] * p.k;
@@ -340,9 +326,9 @@ void stageChanges(const float* __restrict line, const float* __restrict integral
         const float fresh = before[j];
         const float stored = integral[j - 1];
         const float mid = midpoint[j];
-        const float start = pick(useMidpoint[j - 1] != 0, fresh, stored);
+        const float start = selectBits(useMidpoint[j - 1] != 0, fresh, stored);
         const float quotient = (integral[j] - start) / (x - previous);
-        const float change = pick(useMidpoint[j] != 0, mid, quotient);
+        const float change = selectBits(useMidpoint[j] != 0, mid, quotient);
         signal[j] = x + change;
         accumulated[j] += change;
     }
@@ -539,9 +525,12 @@ inline __attribute__((always_inline)) Langevin langevinTaylor(double x) noexcept
     const bool series = ax < 0.5;
     const double outer = pickDouble(series, 0.5, ax);
     const double e = expOfNegative(-2.0 * outer);
-    const double coth = (1.0 + e) / (1.0 - e);
-    const double csch2 = 4.0 * e / ((1.0 - e) * (1.0 - e));
-    const double inv = 1.0 / outer;
+    // One division for the three reciprocals.
+    const double reciprocal = 1.0 / ((1.0 - e) * outer);
+    const double overOneMinusE = reciprocal * outer;
+    const double coth = (1.0 + e) * overOneMinusE;
+    const double csch2 = 4.0 * e * (overOneMinusE * overOneMinusE);
+    const double inv = reciprocal * (1.0 - e);
     const double inv2 = inv * inv;
     const double eValue = sign * (coth - inv);
     const double eSlope = inv2 - csch2;
@@ -552,133 +541,115 @@ inline __attribute__((always_inline)) Langevin langevinTaylor(double x) noexcept
             0.5 * pickDouble(series, sSecond, eSecond), pickDouble(series, sThird, eThird) / 6.0};
 }
 
+// Every sample's expansion in one pass; the arrays are parameters so that the compiler can take them as
+// unaliased.
 TQ4_VECTOR_CLONES
-void coefficients(const HysteresisParameters& p, const float* __restrict inputH, int n,
-                  HysteresisBlockWorkspace& w) noexcept
+void coefficients(const float* __restrict inputH, const float* __restrict step, int n, float inverseA,
+                  double kappa, double slopeScale, float* __restrict q0, float* __restrict q1,
+                  float* __restrict q2, float* __restrict q3, float* __restrict w0, float* __restrict w1,
+                  float* __restrict w2) noexcept
 {
-    const float inverseA = 1.0f / std::max(p.a, 1.0e-5f);
-    const double alpha = p.alpha;
-    const double kappa = alpha * static_cast<double>(inverseA);
-    const double slopeScale = static_cast<double>(p.c) * static_cast<double>(inverseA);
-    const float oneMinusC = 1.0f - p.c;
-    const float k = p.k;
-    const float* __restrict step = w.step.data();
-    const float* __restrict average = w.average.data();
-    float* __restrict q0 = w.q0.data();
-    float* __restrict q1 = w.q1.data();
-    float* __restrict q2 = w.q2.data();
-    float* __restrict q3 = w.q3.data();
-    float* __restrict d0 = w.d0.data();
-    float* __restrict d1 = w.d1.data();
-    float* __restrict d2 = w.d2.data();
-    float* __restrict d3 = w.d3.data();
-    float* __restrict w0 = w.w0.data();
-    float* __restrict w1 = w.w1.data();
-    float* __restrict w2 = w.w2.data();
-    float* __restrict sweep = w.sweep.data();
-    float* __restrict direction = w.direction.data();
-
-    // In passes of one lane width each, so that every one of them vectorises; the expansion is taken in
-    // double, the coefficients are float.
-    double* __restrict argument = w.argument.data();
-    double* __restrict value = w.value.data();
-    double* __restrict slope = w.slope.data();
-    double* __restrict half2 = w.half2.data();
-    double* __restrict sixth3 = w.sixth3.data();
+    const double kappa2 = kappa * kappa;
+    const double kappa3 = kappa2 * kappa;
 
     for (int j = 0; j < n; ++j)
     {
         const float deltaH = step[j];
-        const float h = pick(deltaH != 0.0f, inputH[j], 0.0f);
-        const float halfAverage = average[j] * 0.5f;
-        direction[j] = deltaH / blockSqrt(deltaH * deltaH + halfAverage * halfAverage + 1.0e-30f);
-        sweep[j] = (h - deltaH * 0.5f) * inverseA;
+        const float h = selectBits(deltaH != 0.0f, inputH[j], 0.0f);
+        const Langevin l = langevinTaylor(static_cast<double>((h - deltaH * 0.5f) * inverseA));
+        const double s = static_cast<double>(deltaH) * slopeScale;
+        q0[j] = static_cast<float>(l.value);
+        q1[j] = static_cast<float>(kappa * l.slope - 1.0);
+        q2[j] = static_cast<float>(kappa2 * l.half2);
+        q3[j] = static_cast<float>(kappa3 * l.sixth3);
+        w0[j] = static_cast<float>(s * l.slope);
+        w1[j] = static_cast<float>(2.0 * kappa * s * l.half2);
+        w2[j] = static_cast<float>(3.0 * kappa2 * s * l.sixth3);
     }
+}
 
-    for (int j = 0; j < n; ++j)
-        argument[j] = static_cast<double>(sweep[j]);
+TQ4_VECTOR_CLONES
+void differences(const float* __restrict inputH, float previous, int n, float* __restrict step,
+                 unsigned& nonFinite) noexcept
+{
+    unsigned bad = 0;
 
     for (int j = 0; j < n; ++j)
     {
-        const Langevin l = langevinTaylor(argument[j]);
-        value[j] = l.value;
-        slope[j] = l.slope;
-        half2[j] = kappa * l.half2;
-        sixth3[j] = kappa * kappa * l.sixth3;
+        const float h = inputH[j];
+        step[j] = h - (j == 0 ? previous : inputH[j - 1]);
+        uint32_t bits;
+        std::memcpy(&bits, &h, sizeof bits);
+        bad |= (bits & 0x7f800000u) == 0x7f800000u ? 1u : 0u;
     }
 
-    const auto kappaF = static_cast<float>(kappa);
-    const float alphaF = p.alpha;
-    const auto slopeScaleF = static_cast<float>(slopeScale);
-
-    // Narrowed first, each in a loop of its own, so that the last pass is float alone.
-    for (int j = 0; j < n; ++j)
-        q0[j] = static_cast<float>(value[j]);
-    for (int j = 0; j < n; ++j)
-        w0[j] = static_cast<float>(slope[j]);
-    for (int j = 0; j < n; ++j)
-        w1[j] = static_cast<float>(half2[j]);
-    for (int j = 0; j < n; ++j)
-        w2[j] = static_cast<float>(sixth3[j]);
-
-    for (int j = 0; j < n; ++j)
-    {
-        const float deltaH = step[j];
-        const float c0 = q0[j];
-        const float l1 = w0[j];
-        const float k2 = w1[j];
-        const float k3 = w2[j];
-        const float c1 = kappaF * l1 - 1.0f;
-        const float c2 = kappaF * k2;
-        const float c3 = kappaF * k3;
-        const float s = deltaH * slopeScaleF;
-        q1[j] = c1;
-        q2[j] = c2;
-        q3[j] = c3;
-        // A step that leaves M alone divides nothing by a vanishing denominator.
-        d0[j] = pick(deltaH != 0.0f, oneMinusC * direction[j] * k - alphaF * c0, 1.0f);
-        d1[j] = -alphaF * c1;
-        d2[j] = -alphaF * c2;
-        d3[j] = -alphaF * c3;
-        w0[j] = s * l1;
-        w1[j] = s * 2.0f * k2;
-        w2[j] = s * 3.0f * k3;
-        sweep[j] = deltaH * oneMinusC;
-    }
+    nonFinite = bad;
 }
 
 } // namespace
 
-void hysteresisPrepare(const HysteresisParameters& params, const float* inputH, int n,
-                       HysteresisBlockWorkspace& workspace) noexcept
+void hysteresisSteps(HysteresisState& state, const float* inputH, int n, HysteresisBlockWorkspace& w) noexcept
 {
-    coefficients(params, inputH, n, workspace);
+    if (n <= 0)
+        return;
+
+    float* step = w.step.data();
+    unsigned nonFinite = 0;
+    differences(inputH, state.previousInput, n, step, nonFinite);
+
+    if (nonFinite == 0)
+    {
+        state.previousInput = inputH[n - 1];
+        return;
+    }
+
+    // A non-finite input is skipped: the next step starts from the last finite one.
+    float previous = state.previousInput;
+
+    for (int j = 0; j < n; ++j)
+    {
+        const float h = inputH[j];
+        step[j] = std::isfinite(h) ? h - previous : 0.0f;
+        previous = std::isfinite(h) ? h : previous;
+    }
+
+    state.previousInput = previous;
+}
+
+void hysteresisPrepare(const HysteresisParameters& p, const float* inputH, int n,
+                       HysteresisBlockWorkspace& w) noexcept
+{
+    const float inverseA = 1.0f / std::max(p.a, 1.0e-5f);
+    const double kappa = static_cast<double>(p.alpha) * static_cast<double>(inverseA);
+    const double slopeScale = static_cast<double>(p.c) * static_cast<double>(inverseA);
+    coefficients(inputH, w.step.data(), n, inverseA, kappa, slopeScale, w.q0.data(), w.q1.data(), w.q2.data(),
+                 w.q3.data(), w.w0.data(), w.w1.data(), w.w2.data());
 }
 
 void HysteresisBlockWorkspace::prepare(int maxLength)
 {
     const auto n = static_cast<size_t>(std::max(maxLength, 1));
-    for (auto* v :
-         {&step, &average, &q0, &q1, &q2, &q3, &d0, &d1, &d2, &d3, &w0, &w1, &w2, &sweep, &direction})
+    for (auto* v : {&step, &q0, &q1, &q2, &q3, &w0, &w1, &w2})
         v->assign(n, 0.0f);
-
-    for (auto* v : {&argument, &value, &slope, &half2, &sixth3})
-        v->assign(n, 0.0);
 }
 
 void hysteresisRun(HysteresisState& state, const HysteresisParameters& params, const float* inputH,
                    float* magnetisation, int n, HysteresisBlockWorkspace& w) noexcept
 {
+    hysteresisSteps(state, inputH, n, w);
     hysteresisPrepare(params, inputH, n, w);
+    const HysteresisRecursion recursion(params, w);
     float m = state.magnetisation;
+    float average = state.averageStep;
 
     for (int j = 0; j < n; ++j)
     {
-        m = hysteresisAdvance(m, w, static_cast<size_t>(j));
+        m = hysteresisAdvance(m, average, recursion, static_cast<size_t>(j));
         magnetisation[j] = m;
     }
 
     state.magnetisation = m;
+    state.averageStep = average;
 }
 
 void initialiseHysteresis(HysteresisState& state, float f, float hysteresisGain) noexcept

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 // The mathematics the drive stage runs at the oversampled rate: the saturation curve, the curve stage
@@ -110,6 +112,20 @@ void primeCurveStageBlock(CurveStageMemory& memory, float scaleL, const DriveSha
 // How far the envelope G lowers the headroom: louder material is driven less.
 float sagScale(float envelope, float amount, float sagDepth, float sagKnee, float headroom) noexcept;
 
+// c ? a : b through the bits, so that both sides stay computed and the loop keeps no branch to vectorise
+// around or to mispredict (a plain select lets the compiler move each side under its condition).
+inline __attribute__((always_inline)) float selectBits(bool c, float a, float b) noexcept
+{
+    uint32_t ua, ub;
+    std::memcpy(&ua, &a, sizeof ua);
+    std::memcpy(&ub, &b, sizeof ub);
+    const uint32_t mask = 0u - static_cast<uint32_t>(c);
+    const uint32_t u = (ua & mask) | (ub & ~mask);
+    float r;
+    std::memcpy(&r, &u, sizeof r);
+    return r;
+}
+
 // Jiles–Atherton model with normalised saturation.
 struct HysteresisParameters
 {
@@ -188,72 +204,80 @@ inline float hysteresisStep(HysteresisState& state, const HysteresisParameters& 
     return next;
 }
 
-// The hysteresis over a run, in three passes. The step's input side (ΔH, the running mean of |ΔH|) is a
-// cheap recursion on the input alone; the Langevin function and its slope at He = (H − ΔH/2 + αM) / a
-// depend on M only through αM / a, which stays below 0.012, so the function is expanded to third order
-// around M = 0 for every sample at once (in double), and what remains from one sample to the next is a
-// short chain of polynomials in M and one division. The expansion's remainder stays below float
-// rounding.
+// The hysteresis over a run, in passes. The steps ΔH are taken for the whole run first. The Langevin
+// function and its slope at He = (H − ΔH/2 + αM) / a depend on M only through αM / a, which stays below
+// 0.012, so the function is expanded to third order around M = 0 for every sample at once (in double),
+// and what remains from one sample to the next is a short chain of polynomials in M and one division,
+// beside the running mean of |ΔH| and the direction, a recursion of their own that does not wait for M.
+// The expansion's remainder stays below float rounding.
 struct HysteresisBlockWorkspace
 {
     void prepare(int maxLength);
 
-    std::vector<float> step, average;    // ΔH (0 where the step leaves M alone) and the mean
-    std::vector<float> q0, q1, q2, q3;   // q = L − M as a cubic in M
-    std::vector<float> d0, d1, d2, d3;   // the denominator as a cubic in M
-    std::vector<float> w0, w1, w2;       // M + ΔH c L′ / a as a quadratic in M
-    std::vector<float> sweep, direction; // ΔH (1 − c) and δ
-    std::vector<double> argument, value, slope, half2, sixth3; // He at M = 0; L, L′, κ L″/2 and κ² L‴/6 there
+    std::vector<float> step;           // ΔH, 0 where the step leaves M alone
+    std::vector<float> q0, q1, q2, q3; // q = L − M as a cubic in M
+    std::vector<float> w0, w1, w2;     // ΔH c L′ / a as a quadratic in M
 };
 
-// The input side of one step, before its M is known: fills step and average for the sample and
-// updates the state's previous input and mean as hysteresisStep would.
-inline void hysteresisInput(HysteresisState& state, float inputH, float& step, float& average) noexcept
-{
-    step = 0.0f;
-    average = state.averageStep;
+// ΔH of every sample of the run into workspace.step; updates the state's previous input as
+// hysteresisStep would.
+void hysteresisSteps(HysteresisState& state, const float* inputH, int n,
+                     HysteresisBlockWorkspace& workspace) noexcept;
 
-    if (!std::isfinite(inputH))
-        return;
-
-    const float deltaH = inputH - state.previousInput;
-    state.previousInput = inputH;
-
-    if (deltaH == 0.0f)
-        return;
-
-    state.averageStep += (std::abs(deltaH) - state.averageStep) * 0.001f;
-
-    if (!std::isfinite(state.averageStep))
-        state.averageStep = 0.0f;
-
-    step = deltaH;
-    average = state.averageStep;
-}
-
-// With step and average filled for inputs H, takes the coefficients of every step.
+// With the steps taken, the coefficients of every step.
 void hysteresisPrepare(const HysteresisParameters& params, const float* inputH, int n,
                        HysteresisBlockWorkspace& workspace) noexcept;
 
-// Step j from M, once prepared: what remains of hysteresisStep once the coefficients are known.
-inline float hysteresisAdvance(float m, const HysteresisBlockWorkspace& w, size_t j) noexcept
+// What the recursion takes from the parameters and the prepared workspace.
+struct HysteresisRecursion
 {
+    HysteresisRecursion(const HysteresisParameters& p, const HysteresisBlockWorkspace& w) noexcept
+        : alpha(p.alpha), oneMinusC(1.0f - p.c), directionScale((1.0f - p.c) * p.k), step(w.step.data()),
+          q0(w.q0.data()), q1(w.q1.data()), q2(w.q2.data()), q3(w.q3.data()), w0(w.w0.data()),
+          w1(w.w1.data()), w2(w.w2.data())
+    {
+    }
+
+    float alpha, oneMinusC, directionScale; // α, 1 − c, (1 − c) k
+    const float *step, *q0, *q1, *q2, *q3, *w0, *w1, *w2;
+};
+
+// Step j from M, once prepared: what remains of hysteresisStep once the coefficients are known. average
+// is the running mean of |ΔH|, carried from step to step.
+inline __attribute__((always_inline)) float hysteresisAdvance(float m, float& average,
+                                                              const HysteresisRecursion& r, size_t j) noexcept
+{
+    // The mean, the direction and the denominator's coefficients do not depend on M: they run ahead of it.
+    const float deltaH = r.step[j];
+    const bool moves = deltaH != 0.0f;
+    const float mean = average + (std::abs(deltaH) - average) * 0.001f;
+    average = moves ? (std::isfinite(mean) ? mean : 0.0f) : average;
+    const float halfAverage = average * 0.5f;
+    // Softened so that steps small against the recent ones do not flip the branch at full weight.
+    const float direction = deltaH / std::sqrt(deltaH * deltaH + halfAverage * halfAverage + 1.0e-30f);
+
+    const float q0 = r.q0[j], q1 = r.q1[j], q2 = r.q2[j], q3 = r.q3[j];
+    // A step that leaves M alone divides nothing by a vanishing denominator.
+    const float d0 = moves ? r.directionScale * direction - r.alpha * q0 : 1.0f;
+    const float d1 = -r.alpha * q1, d2 = -r.alpha * q2, d3 = -r.alpha * q3;
+    const float sweepScale = deltaH * r.oneMinusC;
+
     const float m2 = m * m;
-    const float q = (w.q0[j] + w.q1[j] * m) + m2 * (w.q2[j] + w.q3[j] * m);
-    float den = (w.d0[j] + w.d1[j] * m) + m2 * (w.d2[j] + w.d3[j] * m);
-    const float slopePart = w.w0[j] + m * (w.w1[j] + m * w.w2[j]);
+    const float q = (q0 + q1 * m) + m2 * (q2 + q3 * m);
+    float den = (d0 + d1 * m) + m2 * (d2 + d3 * m);
+    const float slopePart = r.w0[j] + m * (r.w1[j] + m * r.w2[j]);
 
     if (std::abs(den) < 1.0e-5f)
         den = den < 0.0f ? -1.0e-5f : 1.0e-5f;
 
     // A step moves M towards the anhysteretic curve only in the direction the input goes.
-    const float sweep = q * w.direction[j] > 0.0f ? w.sweep[j] * q : 0.0f;
-    const float next = (m + slopePart) + sweep / den;
+    const float sweep = selectBits(q * direction > 0.0f, sweepScale, 0.0f);
+    const float next = (m + slopePart) + sweep * (q / den);
     return std::isfinite(next) ? std::clamp(next, -1.0f, 1.0f) : 0.0f;
 }
 
-// Both of the above and the recursion over the run from state.magnetisation, writing every new M; the
-// result differs from hysteresisStep by float rounding.
+// All of the above over a run from the state, writing every new M; the result differs from
+// hysteresisStep by float rounding.
 void hysteresisRun(HysteresisState& state, const HysteresisParameters& params, const float* inputH,
                    float* magnetisation, int n, HysteresisBlockWorkspace& workspace) noexcept;
 

@@ -70,7 +70,7 @@ void DriveStage::prepare(double sampleRate, const DriveStage* other)
     oversamplers[0].prepare(4, oversampledChunk / 16);
     oversamplers[1].prepare(5, oversampledChunk / 32);
 
-    for (auto* v : {&chunkScale, &chunkInverse, &chunkSquared, &chunkSignal, &chunkChange})
+    for (auto* v : {&chunkLevel, &chunkScale, &chunkInverse, &chunkSquared, &chunkSignal, &chunkChange})
         v->assign(static_cast<size_t>(oversampledChunk), 0.0f);
     curveWorkspace.prepare(oversampledChunk);
     hysteresisWorkspace.prepare(oversampledChunk);
@@ -278,64 +278,60 @@ void DriveStage::processInactive(float* mono, int numSamples) noexcept
     clearRunningFilters();
 }
 
-template <bool withHysteresis, bool lowBandDetector>
-void DriveStage::followEnvelopes(const float* samples, int numSamples) noexcept
+namespace
 {
-    // The envelopes and the hysteresis are recursions, one sample after another; everything after them
-    // runs as passes over the whole chunk.
-    const DriveVoicing& v = currentVoicing;
-    const float attack = envelope.attack;
-    const float release = envelope.release;
-    const float lowBand = envelope.lowBandCoefficient;
-    const float sagAmount = v.amount * v.sagDepth;
-    const float sagKnee = v.sagKnee;
-    const float headroom = v.headroom;
-    const float hysteresisAmount = v.hysteresisAmount;
-    const HysteresisParameters params = v.hysteresis;
-    const float gainH = hysteresisGain;
+struct FollowRun
+{
+    const float* input;
+    int n;
+    float attack, release, lowBand;
+    float hysteresisAmount, hysteresisGain;
+    float* level;  // the sag detector's envelope
+    float* signal; // the chain's running signal
+    float* change; // what the chain has changed in it so far
+};
 
-    float e1 = fullBandEnvelope;
-    float q = lowBandState;
-    float e2 = lowBandEnvelope;
-    HysteresisState h = hysteresis;
-    float* scale = chunkScale.data();
-    float* signal = chunkSignal.data();
-    float* change = chunkChange.data();
-    float* steps = hysteresisWorkspace.step.data();
-    float* averages = hysteresisWorkspace.average.data();
+struct FollowState
+{
+    float fullBand, lowBandState, lowBand, magnetisation, averageStep;
+};
 
-    if constexpr (withHysteresis)
+// The envelopes and the hysteresis are recursions, one sample after another; everything after them runs as
+// passes over the whole chunk. They are independent of each other, so one loop lets them overlap; built
+// with FMA where the CPU has it, which shortens the magnetisation's chain.
+template <bool withHysteresis, bool lowBandDetector>
+TQ4_VECTOR_CLONES void followEnvelopes(const FollowRun& run, const HysteresisRecursion& recursion,
+                                       FollowState& state) noexcept
+{
+    const float attack = run.attack;
+    const float release = run.release;
+    const float lowBand = run.lowBand;
+    const float hysteresisAmount = run.hysteresisAmount;
+    const float gainH = run.hysteresisGain;
+    const float* input = run.input;
+    float* level = run.level;
+    float* signal = run.signal;
+    float* change = run.change;
+
+    float e1 = state.fullBand;
+    float q = state.lowBandState;
+    float e2 = state.lowBand;
+    float m = state.magnetisation;
+    float average = state.averageStep;
+
+    for (int j = 0; j < run.n; ++j)
     {
-        if (!hysteresisInitialised && numSamples > 0)
-        {
-            initialiseHysteresis(h, samples[0], gainH);
-            hysteresisInitialised = true;
-        }
-
-        for (int j = 0; j < numSamples; ++j)
-            hysteresisInput(h, samples[j], steps[j], averages[j]);
-
-        hysteresisPrepare(params, samples, numSamples, hysteresisWorkspace);
-    }
-
-    // The envelopes and the magnetisation are independent recursions: one loop lets them overlap.
-    float m = h.magnetisation;
-
-    for (int j = 0; j < numSamples; ++j)
-    {
-        const float f = samples[j];
-        const float level = std::abs(f);
-        e1 = level + (e1 - level) * (level > e1 ? attack : release);
+        const float f = input[j];
+        const float full = std::abs(f);
+        e1 = full + (e1 - full) * (full > e1 ? attack : release);
         q += (f - q) * lowBand;
-        const float lowLevel = std::abs(q);
-        e2 = lowLevel + (e2 - lowLevel) * (lowLevel > e2 ? attack : release);
-
-        const float g = std::max(lowBandDetector ? e2 : e1, 0.0f);
-        scale[j] = (1.0f - sagAmount * g / (g + sagKnee)) * headroom;
+        const float low = std::abs(q);
+        e2 = low + (e2 - low) * (low > e2 ? attack : release);
+        level[j] = std::max(lowBandDetector ? e2 : e1, 0.0f);
 
         if constexpr (withHysteresis)
         {
-            m = hysteresisAdvance(m, hysteresisWorkspace, static_cast<size_t>(j));
+            m = hysteresisAdvance(m, average, recursion, static_cast<size_t>(j));
             const float driven = f + (m * gainH - f) * hysteresisAmount;
             signal[j] = driven;
             change[j] = driven - f;
@@ -347,26 +343,22 @@ void DriveStage::followEnvelopes(const float* samples, int numSamples) noexcept
         }
     }
 
-    h.magnetisation = m;
-    fullBandEnvelope = e1;
-    lowBandState = q;
-    lowBandEnvelope = e2;
-    hysteresis = h;
-
-    if constexpr (!withHysteresis)
-        hysteresisInitialised = false;
+    state = {e1, q, e2, m, average};
 }
 
-namespace
-{
+// The stage scale l from the sag envelope, with 1 / l and l².
 TQ4_VECTOR_CLONES
-void scalePowers(const float* __restrict scale, float* __restrict inverse, float* __restrict squared,
+void scalePowers(const float* __restrict level, float sagAmount, float sagKnee, float headroom,
+                 float* __restrict scale, float* __restrict inverse, float* __restrict squared,
                  int n) noexcept
 {
     for (int j = 0; j < n; ++j)
     {
-        inverse[j] = 1.0f / scale[j];
-        squared[j] = scale[j] * scale[j];
+        const float g = level[j];
+        const float l = (1.0f - sagAmount * g / (g + sagKnee)) * headroom;
+        scale[j] = l;
+        inverse[j] = 1.0f / l;
+        squared[j] = l * l;
     }
 }
 } // namespace
@@ -378,20 +370,57 @@ void DriveStage::driveOversampled(float* samples, int numSamples) noexcept
 
     if (withHysteresis)
     {
+        if (!hysteresisInitialised && numSamples > 0)
+        {
+            initialiseHysteresis(hysteresis, samples[0], hysteresisGain);
+            hysteresisInitialised = true;
+        }
+
+        hysteresisSteps(hysteresis, samples, numSamples, hysteresisWorkspace);
+        hysteresisPrepare(v.hysteresis, samples, numSamples, hysteresisWorkspace);
+    }
+    else
+    {
+        hysteresisInitialised = false;
+    }
+
+    const FollowRun run{samples,
+                        numSamples,
+                        envelope.attack,
+                        envelope.release,
+                        envelope.lowBandCoefficient,
+                        v.hysteresisAmount,
+                        hysteresisGain,
+                        chunkLevel.data(),
+                        chunkSignal.data(),
+                        chunkChange.data()};
+    const HysteresisRecursion recursion(v.hysteresis, hysteresisWorkspace);
+    FollowState state{fullBandEnvelope, lowBandState, lowBandEnvelope, hysteresis.magnetisation,
+                      hysteresis.averageStep};
+
+    if (withHysteresis)
+    {
         if (v.lowBandDetector)
-            followEnvelopes<true, true>(samples, numSamples);
+            followEnvelopes<true, true>(run, recursion, state);
         else
-            followEnvelopes<true, false>(samples, numSamples);
+            followEnvelopes<true, false>(run, recursion, state);
     }
     else
     {
         if (v.lowBandDetector)
-            followEnvelopes<false, true>(samples, numSamples);
+            followEnvelopes<false, true>(run, recursion, state);
         else
-            followEnvelopes<false, false>(samples, numSamples);
+            followEnvelopes<false, false>(run, recursion, state);
     }
 
-    scalePowers(chunkScale.data(), chunkInverse.data(), chunkSquared.data(), numSamples);
+    fullBandEnvelope = state.fullBand;
+    lowBandState = state.lowBandState;
+    lowBandEnvelope = state.lowBand;
+    hysteresis.magnetisation = state.magnetisation;
+    hysteresis.averageStep = state.averageStep;
+
+    scalePowers(chunkLevel.data(), v.amount * v.sagDepth, v.sagKnee, v.headroom, chunkScale.data(),
+                chunkInverse.data(), chunkSquared.data(), numSamples);
 
     if (needsPriming)
     {

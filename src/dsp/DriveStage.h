@@ -69,8 +69,6 @@ private:
     void processSlice(float* mono, int numSamples) noexcept;
     // The chain at the oversampled rate over one run, in place: the samples become what the chain changes.
     void driveOversampled(float* samples, int numSamples) noexcept;
-    template <bool withHysteresis, bool lowBandDetector>
-    void followEnvelopes(const float* samples, int numSamples) noexcept;
     void processInactive(float* mono, int numSamples) noexcept;
     void clearRunningFilters() noexcept;
     float measureLatency(HalfBandOversampler& oversampler);
@@ -126,9 +124,9 @@ private:
 
     std::vector<float> scratch;
 
-    // Per oversampled sample of a chunk: the stage scale l, 1 / l and l², the running signal and what the
-    // chain has changed in it so far.
-    std::vector<float> chunkScale, chunkInverse, chunkSquared, chunkSignal, chunkChange;
+    // Per oversampled sample of a chunk: the sag envelope, the stage scale l, 1 / l and l², the running
+    // signal and what the chain has changed in it so far.
+    std::vector<float> chunkLevel, chunkScale, chunkInverse, chunkSquared, chunkSignal, chunkChange;
     CurveStageWorkspace curveWorkspace;
     HysteresisBlockWorkspace hysteresisWorkspace;
 };
