@@ -460,111 +460,95 @@ float sagScale(float envelope, float amount, float sagDepth, float sagKnee, floa
 
 namespace
 {
-inline __attribute__((always_inline)) double pickDouble(bool c, double a, double b) noexcept
-{
-    uint64_t ua, ub;
-    std::memcpy(&ua, &a, sizeof ua);
-    std::memcpy(&ub, &b, sizeof ub);
-    const uint64_t mask = 0u - static_cast<uint64_t>(c);
-    const uint64_t u = (ua & mask) | (ub & ~mask);
-    double r;
-    std::memcpy(&r, &u, sizeof r);
-    return r;
-}
-
 // e^z for z ≤ 0 in plain arithmetic (vectorises): 2^k from the bits, e^r by its series for |r| ≤ ln 2 / 2.
-inline __attribute__((always_inline)) double expOfNegative(double z) noexcept
+inline __attribute__((always_inline)) float expOfNegative(float z) noexcept
 {
-    constexpr double shifter = 6755399441055744.0; // 1.5 × 2^52: adding it rounds to an integer
-    const double x = pickDouble(z < -700.0, -700.0, z);
-    const double t = x * 1.4426950408889634 + shifter;
-    const double k = t - shifter;
-    const double r = (x - k * 0.6931471803691238) - k * 1.9082149292705877e-10;
-    double p = 1.0 / 39916800.0;
-    p = 1.0 / 3628800.0 + r * p;
-    p = 1.0 / 362880.0 + r * p;
-    p = 1.0 / 40320.0 + r * p;
-    p = 1.0 / 5040.0 + r * p;
-    p = 1.0 / 720.0 + r * p;
-    p = 1.0 / 120.0 + r * p;
-    p = 1.0 / 24.0 + r * p;
-    p = 1.0 / 6.0 + r * p;
-    p = 0.5 + r * p;
-    p = 1.0 + r * p;
-    p = 1.0 + r * p;
-    uint64_t tBits, shifterBits;
+    constexpr float shifter = 12582912.0f; // 1.5 × 2^23: adding it rounds to an integer
+    const float x = selectBits(z < -80.0f, -80.0f, z);
+    const float t = x * 1.44269504f + shifter;
+    const float k = t - shifter;
+    const float r = (x - k * 0.693145752f) - k * 1.42860677e-6f;
+    float p = 1.0f / 5040.0f;
+    p = 1.0f / 720.0f + r * p;
+    p = 1.0f / 120.0f + r * p;
+    p = 1.0f / 24.0f + r * p;
+    p = 1.0f / 6.0f + r * p;
+    p = 0.5f + r * p;
+    p = 1.0f + r * p;
+    p = 1.0f + r * p;
+    uint32_t tBits, shifterBits;
     std::memcpy(&tBits, &t, sizeof tBits);
     std::memcpy(&shifterBits, &shifter, sizeof shifterBits);
-    const uint64_t scaleBits = (tBits - shifterBits + 1023u) << 52;
-    double scale;
+    const uint32_t scaleBits = (tBits - shifterBits + 127u) << 23;
+    float scale;
     std::memcpy(&scale, &scaleBits, sizeof scale);
     return p * scale;
 }
 
 struct Langevin
 {
-    double value, slope, half2, sixth3; // L, L′, L″ / 2, L‴ / 6
+    float value, slope, half2, sixth3; // L, L′, L″ / 2, L‴ / 6
 };
 
-// L(x) = coth x − 1/x and its first three derivatives, to about double rounding: by its series below
-// 0.5, from e^(−2|x|) above.
-inline __attribute__((always_inline)) Langevin langevinTaylor(double x) noexcept
+// L(x) = coth x − 1/x and its first three derivatives, to about float rounding: by its series below 0.5,
+// from e^(−2|x|) above.
+inline __attribute__((always_inline)) Langevin langevinTaylor(float x) noexcept
 {
-    const bool negative = x < 0.0;
-    const double ax = pickDouble(negative, -x, x);
-    const double sign = pickDouble(negative, -1.0, 1.0);
+    const bool negative = x < 0.0f;
+    const float ax = std::abs(x);
+    const float sign = selectBits(negative, -1.0f, 1.0f);
 
-    constexpr double a0 = 1.0 / 3.0, a1 = -1.0 / 45.0, a2 = 2.0 / 945.0, a3 = -1.0 / 4725.0,
-                     a4 = 2.0 / 93555.0, a5 = -1382.0 / 638512875.0;
-    const double x2 = x * x;
-    const double sValue = x * (a0 + x2 * (a1 + x2 * (a2 + x2 * (a3 + x2 * (a4 + x2 * a5)))));
-    const double sSlope = a0 + x2 * (3 * a1 + x2 * (5 * a2 + x2 * (7 * a3 + x2 * (9 * a4 + x2 * 11 * a5))));
-    const double sSecond = x * (6 * a1 + x2 * (20 * a2 + x2 * (42 * a3 + x2 * (72 * a4 + x2 * 110 * a5))));
-    const double sThird = 6 * a1 + x2 * (60 * a2 + x2 * (210 * a3 + x2 * (504 * a4 + x2 * 990 * a5)));
+    constexpr float a0 = 1.0f / 3.0f, a1 = -1.0f / 45.0f, a2 = 2.0f / 945.0f, a3 = -1.0f / 4725.0f,
+                    a4 = 2.0f / 93555.0f, a5 = -1382.0f / 638512875.0f;
+    const float x2 = x * x;
+    const float sValue = x * (a0 + x2 * (a1 + x2 * (a2 + x2 * (a3 + x2 * (a4 + x2 * a5)))));
+    const float sSlope = a0 + x2 * (3 * a1 + x2 * (5 * a2 + x2 * (7 * a3 + x2 * (9 * a4 + x2 * 11 * a5))));
+    const float sSecond = x * (6 * a1 + x2 * (20 * a2 + x2 * (42 * a3 + x2 * (72 * a4 + x2 * 110 * a5))));
+    const float sThird = 6 * a1 + x2 * (60 * a2 + x2 * (210 * a3 + x2 * (504 * a4 + x2 * 990 * a5)));
 
-    const bool series = ax < 0.5;
-    const double outer = pickDouble(series, 0.5, ax);
-    const double e = expOfNegative(-2.0 * outer);
+    const bool series = ax < 0.5f;
+    const float outer = selectBits(series, 0.5f, ax);
+    const float e = expOfNegative(-2.0f * outer);
     // One division for the three reciprocals.
-    const double reciprocal = 1.0 / ((1.0 - e) * outer);
-    const double overOneMinusE = reciprocal * outer;
-    const double coth = (1.0 + e) * overOneMinusE;
-    const double csch2 = 4.0 * e * (overOneMinusE * overOneMinusE);
-    const double inv = reciprocal * (1.0 - e);
-    const double inv2 = inv * inv;
-    const double eValue = sign * (coth - inv);
-    const double eSlope = inv2 - csch2;
-    const double eSecond = sign * (2.0 * coth * csch2 - 2.0 * inv2 * inv);
-    const double eThird = 6.0 * inv2 * inv2 - csch2 * (2.0 * csch2 + 4.0 * coth * coth);
+    const float reciprocal = 1.0f / ((1.0f - e) * outer);
+    const float overOneMinusE = reciprocal * outer;
+    const float coth = (1.0f + e) * overOneMinusE;
+    const float csch2 = 4.0f * e * (overOneMinusE * overOneMinusE);
+    const float inv = reciprocal * (1.0f - e);
+    const float inv2 = inv * inv;
+    const float eValue = sign * (coth - inv);
+    const float eSlope = inv2 - csch2;
+    const float eSecond = sign * (2.0f * coth * csch2 - 2.0f * inv2 * inv);
+    const float eThird = 6.0f * inv2 * inv2 - csch2 * (2.0f * csch2 + 4.0f * coth * coth);
 
-    return {pickDouble(series, sValue, eValue), pickDouble(series, sSlope, eSlope),
-            0.5 * pickDouble(series, sSecond, eSecond), pickDouble(series, sThird, eThird) / 6.0};
+    return {selectBits(series, sValue, eValue), selectBits(series, sSlope, eSlope),
+            0.5f * selectBits(series, sSecond, eSecond), selectBits(series, sThird, eThird) * (1.0f / 6.0f)};
 }
 
 // Every sample's expansion in one pass; the arrays are parameters so that the compiler can take them as
 // unaliased.
 TQ4_VECTOR_CLONES
 void coefficients(const float* __restrict inputH, const float* __restrict step, int n, float inverseA,
-                  double kappa, double slopeScale, float* __restrict q0, float* __restrict q1,
+                  float kappa, float slopeScale, float* __restrict q0, float* __restrict q1,
                   float* __restrict q2, float* __restrict q3, float* __restrict w0, float* __restrict w1,
                   float* __restrict w2) noexcept
 {
-    const double kappa2 = kappa * kappa;
-    const double kappa3 = kappa2 * kappa;
+    const float kappa2 = kappa * kappa;
+    const float kappa3 = kappa2 * kappa;
 
     for (int j = 0; j < n; ++j)
     {
         const float deltaH = step[j];
         const float h = selectBits(deltaH != 0.0f, inputH[j], 0.0f);
-        const Langevin l = langevinTaylor(static_cast<double>((h - deltaH * 0.5f) * inverseA));
-        const double s = static_cast<double>(deltaH) * slopeScale;
-        q0[j] = static_cast<float>(l.value);
-        q1[j] = static_cast<float>(kappa * l.slope - 1.0);
-        q2[j] = static_cast<float>(kappa2 * l.half2);
-        q3[j] = static_cast<float>(kappa3 * l.sixth3);
-        w0[j] = static_cast<float>(s * l.slope);
-        w1[j] = static_cast<float>(2.0 * kappa * s * l.half2);
-        w2[j] = static_cast<float>(3.0 * kappa2 * s * l.sixth3);
+        const Langevin l = langevinTaylor((h - deltaH * 0.5f) * inverseA);
+        const float s = deltaH * slopeScale;
+        q0[j] = l.value;
+        q1[j] = kappa * l.slope - 1.0f;
+        q2[j] = kappa2 * l.half2;
+        q3[j] = kappa3 * l.sixth3;
+        w0[j] = s * l.slope;
+        w1[j] = 2.0f * kappa * s * l.half2;
+        w2[j] = 3.0f * kappa2 * s * l.sixth3;
     }
 }
 
@@ -620,8 +604,8 @@ void hysteresisPrepare(const HysteresisParameters& p, const float* inputH, int n
                        HysteresisBlockWorkspace& w) noexcept
 {
     const float inverseA = 1.0f / std::max(p.a, 1.0e-5f);
-    const double kappa = static_cast<double>(p.alpha) * static_cast<double>(inverseA);
-    const double slopeScale = static_cast<double>(p.c) * static_cast<double>(inverseA);
+    const float kappa = p.alpha * inverseA;
+    const float slopeScale = p.c * inverseA;
     coefficients(inputH, w.step.data(), n, inverseA, kappa, slopeScale, w.q0.data(), w.q1.data(), w.q2.data(),
                  w.q3.data(), w.w0.data(), w.w1.data(), w.w2.data());
 }
