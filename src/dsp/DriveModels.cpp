@@ -262,17 +262,54 @@ inline __attribute__((always_inline)) Pieces blockPieces(float y, const DriveCur
     return p;
 }
 
+// The pieces at 1 + u and 1 − u for u = |y|: the first never lies below 0 and the second never beyond the
+// power piece (r > 1), so each evaluates only the pieces it can reach; the same operations as blockPieces.
+inline __attribute__((always_inline)) Pieces upperPieces(float u, const DriveCurveBlockConstants& c) noexcept
+{
+    const float a = 1.0f + u;
+    const float root = blockSqrt(a);
+    const float d = u / (root + 1.0f);
+    const float jPower = d * d * d * ((2.0f / 3.0f) + d * ((5.0f / 6.0f) + d * (4.0f / 15.0f)));
+    const float kPower = d * d * (1.0f + d * (2.0f / 3.0f));
+    const float t = a - c.r;
+    const float jKnee = c.jKnee[0] + t * (c.jKnee[1] + t * (c.jKnee[2] + t * c.jKnee[3]));
+    const float kKnee = c.kKnee[0] + t * (c.kKnee[1] + t * c.kKnee[2]);
+    const float b = t - 1.0f;
+    const float jLinear = c.jLinear[0] + b * (c.jLinear[1] + b * c.jLinear[2]);
+    const float kLinear = c.kLinear[0] + b * c.kLinear[1];
+    const bool power = t <= 0.0f, knee = b < 0.0f;
+    return {selectBits(power, jPower, selectBits(knee, jKnee, jLinear)),
+            selectBits(power, kPower, selectBits(knee, kKnee, kLinear))};
+}
+
+inline __attribute__((always_inline)) Pieces lowerPieces(float u, const DriveCurveBlockConstants& c) noexcept
+{
+    const float y = -u;
+    const float a = 1.0f + y;
+    const float root = blockSqrt(std::abs(a));
+    const float d = y / (root + 1.0f);
+    const float jPower = d * d * d * ((2.0f / 3.0f) + d * ((5.0f / 6.0f) + d * (4.0f / 15.0f)));
+    const float kPower = d * d * (1.0f + d * (2.0f / 3.0f));
+    const float jBelow = c.jBelow[0] + a * (c.jBelow[1] + a * c.jBelow[2]);
+    const float kBelow = c.kBelow[0] + a * c.kBelow[1];
+    const bool below = a <= 0.0f;
+    return {selectBits(below, jBelow, jPower), selectBits(below, kBelow, kPower)};
+}
+
 // J_s and K_s: the pieces blended towards their even (J) and odd (K) parts by the symmetry.
 template <bool symmetric>
 inline __attribute__((always_inline)) Pieces blendedPieces(float y, const DriveCurveBlockConstants& c,
                                                            float keep, float mirror) noexcept
 {
-    const Pieces plus = blockPieces(y, c);
-
     if constexpr (!symmetric)
-        return plus;
+        return blockPieces(y, c);
 
-    const Pieces minus = blockPieces(-y, c);
+    const float u = std::abs(y);
+    const Pieces upper = upperPieces(u, c);
+    const Pieces lower = lowerPieces(u, c);
+    const bool negative = y < 0.0f;
+    const Pieces plus{selectBits(negative, lower.j, upper.j), selectBits(negative, lower.k, upper.k)};
+    const Pieces minus{selectBits(negative, upper.j, lower.j), selectBits(negative, upper.k, lower.k)};
     return {plus.j * keep + minus.j * mirror, plus.k * keep - minus.k * mirror};
 }
 
@@ -357,7 +394,7 @@ void CurveStageWorkspace::prepare(int maxLength)
     fixScale.assign(n, 0.0f);
     fixValue.assign(n, 0.0f);
     fixIndex.assign(n, 0);
-    useMidpoint.assign(n, 0);
+    useMidpoint.assign(n + 8, 0); // the scan for midpoints reads a word past the run
 }
 
 void curveStagePass(CurveStageMemory& memory, float* signal, float* accumulated, const float* scaleL,
@@ -395,11 +432,23 @@ void curveStagePass(CurveStageMemory& memory, float* signal, float* accumulated,
 
     // Where a difference quotient follows a midpoint, Φ at the previous input is needed afresh for this
     // sample's scale: gathered, evaluated together and put back.
+    // They are few, so the flags are scanned eight at a time.
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the scan reads the flags as words");
     int fixes = 0;
-    for (int j = 1; j < n; ++j)
+    for (int j = 1; j < n; j += 8)
     {
-        w.fixIndex[static_cast<size_t>(fixes)] = j;
-        fixes += (useMidpoint[j - 1] != 0 && useMidpoint[j] == 0) ? 1 : 0;
+        uint64_t previousFlags, flags;
+        std::memcpy(&previousFlags, useMidpoint + j - 1, sizeof previousFlags);
+        std::memcpy(&flags, useMidpoint + j, sizeof flags);
+        uint64_t follows = previousFlags & ~flags & 0x0101010101010101u;
+        if (n - j < 8)
+            follows &= (uint64_t{1} << (8 * (n - j))) - 1u;
+
+        while (follows != 0)
+        {
+            w.fixIndex[static_cast<size_t>(fixes++)] = j + __builtin_ctzll(follows) / 8;
+            follows &= follows - 1u;
+        }
     }
 
     for (int f = 0; f < fixes; ++f)
