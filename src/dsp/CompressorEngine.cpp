@@ -15,6 +15,18 @@
 namespace tq4
 {
 
+// The side envelopes of the output stage.
+struct MidFollower
+{
+    float coefficient, keep, decay, envelope, hold;
+
+    void step(const float* mid, int k) noexcept
+    {
+        envelope = envelope * keep + std::abs(mid[k]) * coefficient;
+        hold = std::max(hold * decay, envelope);
+    }
+};
+
 namespace
 {
 
@@ -204,24 +216,35 @@ void sanitiseChannel(float* __restrict samples, float* __restrict level, int n, 
 }
 
 // The peak envelope replaces the linked input; the mean square goes to its own track.
-TQ4_VECTOR_CLONES
-void followLevel(float* __restrict level, float* __restrict meanSquares, int n, float peakRelease,
-                 float rmsCoefficient, float& peakEnvelope, float& meanSquare) noexcept
+struct LevelFollower
 {
-    // As "x if it rises above the envelope, else decay towards x", without a branch on noise.
-    const float rmsShare = 1.0f - rmsCoefficient;
-    float peak = peakEnvelope;
-    float ms = meanSquare;
-    for (int i = 0; i < n; ++i)
+    float peakRelease, rmsCoefficient, rmsShare, peak, ms;
+
+    LevelFollower(float peakReleaseCoefficient, float rms, float peakEnvelope, float meanSquare) noexcept
+        : peakRelease(peakReleaseCoefficient), rmsCoefficient(rms), rmsShare(1.0f - rms), peak(peakEnvelope),
+          ms(meanSquare)
     {
+    }
+
+    void step(float* __restrict level, float* __restrict meanSquares, int i) noexcept
+    {
+        // As "x if it rises above the envelope, else decay towards x", without a branch on noise.
         const float x = level[i];
         peak = std::max(x, x + (peak - x) * peakRelease);
         ms = x * x * rmsShare + ms * rmsCoefficient;
         level[i] = peak;
         meanSquares[i] = ms;
     }
-    peakEnvelope = peak;
-    meanSquare = ms;
+};
+
+TQ4_VECTOR_CLONES
+void followLevel(float* __restrict level, float* __restrict meanSquares, int n,
+                 LevelFollower& follower) noexcept
+{
+    LevelFollower f = follower;
+    for (int i = 0; i < n; ++i)
+        f.step(level, meanSquares, i);
+    follower = f;
 }
 
 // The detector level in dB: peak and RMS blended in dB (0 pure RMS, 1 pure peak).
@@ -279,30 +302,6 @@ void staticCurveDb(float* levelToTarget, int n, float thresholdDb, float ratio, 
     }
 }
 
-// Returns the block's largest reduction.
-TQ4_VECTOR_CLONES
-float followTargets(const float* __restrict targets, float* __restrict reductions, int n,
-                    const Ballistics& ballistics, float slowWeight, float& fastGr, float& slowGr,
-                    float& gainReductionDb) noexcept
-{
-    const Ballistics b = ballistics;
-    float fast = fastGr;
-    float slow = slowGr;
-    float gr = gainReductionDb;
-    float blockMaxDb = 0.0f;
-    for (int i = 0; i < n; ++i)
-    {
-        b.step(targets[i], fast, slow);
-        gr = std::max(slow * slowWeight, fast);
-        blockMaxDb = std::max(blockMaxDb, gr);
-        reductions[i] = gr;
-    }
-    fastGr = fast;
-    slowGr = slow;
-    gainReductionDb = gr;
-    return blockMaxDb;
-}
-
 TQ4_VECTOR_CLONES
 void gainsInPlace(float* reductionsToGains, int n) noexcept
 {
@@ -336,18 +335,62 @@ float gainedWet(const float* __restrict reductions, const float* __restrict make
 
 // Both side envelopes follow the mid while the drive adds nothing.
 TQ4_VECTOR_CLONES
-void followMid(const float* mid, int n, float coefficient, float decay, float& envelope, float& hold) noexcept
+void followMid(const float* mid, int n, MidFollower& follower) noexcept
 {
-    const float keep = 1.0f - coefficient;
-    float e = envelope;
-    float h = hold;
+    MidFollower f = follower;
     for (int k = 0; k < n; ++k)
+        f.step(mid, k);
+    follower = f;
+}
+
+struct BallisticsState
+{
+    float fast, slow, gr;
+};
+
+// The ballistics of one stretch of targets while the level follower runs over the next stretch and the side
+// envelopes over the last block's mid: the recursions do not depend on each other, so their latencies
+// overlap. Returns the stretch's largest reduction.
+TQ4_VECTOR_CLONES
+float followTargetsAndLevel(const float* __restrict targets, float* __restrict reductions, int n,
+                            const Ballistics& ballistics, float slowWeight, BallisticsState& state,
+                            float* __restrict level, float* __restrict meanSquares, int levelCount,
+                            LevelFollower& levelFollower, const float* __restrict mid, int midCount,
+                            MidFollower& midFollower) noexcept
+{
+    const Ballistics b = ballistics;
+    LevelFollower f = levelFollower;
+    MidFollower side = midFollower;
+    float fast = state.fast;
+    float slow = state.slow;
+    float gr = state.gr;
+    float blockMaxDb = 0.0f;
+    const int all = std::min({n, levelCount, midCount});
+    int i = 0;
+    for (; i < all; ++i)
     {
-        e = e * keep + std::abs(mid[k]) * coefficient;
-        h = std::max(h * decay, e);
+        f.step(level, meanSquares, i);
+        side.step(mid, i);
+        b.step(targets[i], fast, slow);
+        gr = std::max(slow * slowWeight, fast);
+        blockMaxDb = std::max(blockMaxDb, gr);
+        reductions[i] = gr;
     }
-    envelope = e;
-    hold = h;
+    for (int j = i; j < n; ++j)
+    {
+        b.step(targets[j], fast, slow);
+        gr = std::max(slow * slowWeight, fast);
+        blockMaxDb = std::max(blockMaxDb, gr);
+        reductions[j] = gr;
+    }
+    for (int j = i; j < levelCount; ++j)
+        f.step(level, meanSquares, j);
+    for (int j = i; j < midCount; ++j)
+        side.step(mid, j);
+    levelFollower = f;
+    midFollower = side;
+    state = {fast, slow, gr};
+    return blockMaxDb;
 }
 
 // The output mix of one channel. The controls are the block's steady values, or per-sample tracks.
@@ -453,6 +496,7 @@ bool CompressorEngine::prepare(double newSampleRate, int newNumChannels)
     detectorInput.setSize(2, maxBlockSize); // linked level, mean square
     blockGains.setSize(2, maxBlockSize);
     controlTracks.setSize(4, maxBlockSize);
+    pendingMid.setSize(1, maxBlockSize);
 
     for (auto* smoother : {&smoothed.thresholdDb, &smoothed.ratio, &smoothed.kneeDb, &smoothed.peakRmsBlend,
                            &smoothed.fetAmount, &smoothed.optoAmount, &smoothed.slowReleaseWeight,
@@ -512,6 +556,7 @@ void CompressorEngine::reset()
     sideDryEnvelope = 0.0f;
     sideWetEnvelope = 0.0f;
     sideHold = 0.0f;
+    pendingMidSamples = 0;
 
     smoothersInitialised = false;
 }
@@ -714,25 +759,9 @@ float CompressorEngine::runCompressor(const juce::AudioBuffer<float>& buffer, in
 {
     // Separate passes keep the conversions out of the recursions and let them vectorise; each sample still
     // sees the values one fused loop would give, up to rounding.
-    float* level = detectorInput.getWritePointer(0);
-    float* meanSquares = detectorInput.getWritePointer(1);
     float* gains = blockGains.getWritePointer(0);
     float* depths = blockGains.getWritePointer(1);
     const float* makeup = makeupTrack.getReadPointer(0, latencySamples);
-
-    followLevel(level, meanSquares, n, k.peakRelease, k.rms, peakEnvelope, meanSquare);
-
-    if (smoothed.peakRmsBlend.isSmoothing())
-    {
-        float* blends = controlTracks.getWritePointer(0);
-        for (int i = 0; i < n; ++i)
-            blends[i] = smoothed.peakRmsBlend.getNextValue();
-        detectorLevelsDb(level, meanSquares, blends, 0.0f, n);
-    }
-    else
-    {
-        detectorLevelsDb(level, meanSquares, nullptr, smoothed.peakRmsBlend.getNextValue(), n);
-    }
 
     // From here on `gains` holds the reduction in dB, until it is turned into the gain.
     const float blockMaxDb = runGainComputer(n, k);
@@ -791,9 +820,36 @@ float CompressorEngine::runCompressor(const juce::AudioBuffer<float>& buffer, in
 float CompressorEngine::runGainComputer(int n, const Coefficients& k)
 {
     float* level = detectorInput.getWritePointer(0);
+    float* meanSquares = detectorInput.getWritePointer(1);
     float* gains = blockGains.getWritePointer(0);
     float* makeup = makeupTrack.getWritePointer(0, latencySamples);
     const Ballistics ballistics(k.attack, k.release, k.slowAttack, k.slowRelease);
+    LevelFollower follower(k.peakRelease, k.rms, peakEnvelope, meanSquare);
+
+    const float* blends = nullptr;
+    float blend = 0.0f;
+    if (smoothed.peakRmsBlend.isSmoothing())
+    {
+        float* track = controlTracks.getWritePointer(0);
+        for (int i = 0; i < n; ++i)
+            track[i] = smoothed.peakRmsBlend.getNextValue();
+        blends = track;
+    }
+    else
+    {
+        blend = smoothed.peakRmsBlend.getNextValue();
+    }
+
+    // The block runs in stretches: the level of the next one is followed while the ballistics run over this
+    // one, and the conversions in between stay passes of their own that vectorise.
+    static constexpr int stretch = 32;
+    const auto stretchLength = [n](int start) { return std::max(0, std::min(stretch, n - start)); };
+    const auto levelsDb = [&](int start, int m)
+    {
+        detectorLevelsDb(level + start, meanSquares + start, blends != nullptr ? blends + start : nullptr,
+                         blend, m);
+    };
+    followLevel(level, meanSquares, stretchLength(0), follower);
 
     struct Controls
     {
@@ -814,42 +870,76 @@ float CompressorEngine::runGainComputer(int n, const Coefficients& k)
                         smoothed.makeupGain.getNextValue()};
     };
 
+    float blockMaxDb = 0.0f;
     if (!ramping)
     {
         const Controls c = nextControls();
         if (c.opto == 0.0f)
         {
             // Without OPTO the target depends on the level alone: the curve runs as a pass of its own.
-            staticCurveDb(level, n, c.thresholdDb, c.ratio, c.kneeDb, c.fet);
             std::fill(makeup, makeup + n, c.makeup);
-            return followTargets(level, gains, n, ballistics, c.slowWeight, fastGr, slowGr, gainReductionDb);
+            BallisticsState state{fastGr, slowGr, gainReductionDb};
+            MidFollower side = sideFollower();
+            const float* mid = pendingMid.getReadPointer(0);
+            for (int start = 0; start < n; start += stretch)
+            {
+                const int m = stretchLength(start);
+                levelsDb(start, m);
+                staticCurveDb(level + start, m, c.thresholdDb, c.ratio, c.kneeDb, c.fet);
+                const int next = start + m;
+                const int midCount = std::clamp(pendingMidSamples - start, 0, m);
+                blockMaxDb =
+                    std::max(blockMaxDb, followTargetsAndLevel(level + start, gains + start, m, ballistics,
+                                                               c.slowWeight, state, level + next,
+                                                               meanSquares + next, stretchLength(next),
+                                                               follower, mid + start, midCount, side));
+            }
+            if (pendingMidSamples > 0)
+            {
+                if (pendingMidSamples > n)
+                    followMid(mid + n, pendingMidSamples - n, side);
+                settleSideFollower(side);
+            }
+            fastGr = state.fast;
+            slowGr = state.slow;
+            gainReductionDb = state.gr;
+            peakEnvelope = follower.peak;
+            meanSquare = follower.ms;
+            return blockMaxDb;
         }
     }
 
     float fast = fastGr;
     float slow = slowGr;
     float gr = gainReductionDb;
-    float blockMaxDb = 0.0f;
-    withSmoothedValues(ramping, nextControls,
-                       [&](auto&& next)
-                       {
-                           for (int i = 0; i < n; ++i)
-                           {
-                               const Controls c = next();
-                               const float overDb = level[i] - c.thresholdDb;
-                               const float target = gainComputerDb(
-                                   overDb, characterRatioScale(c.fet, c.opto, overDb, gr) * c.ratio,
-                                   c.kneeDb);
-                               ballistics.step(target, fast, slow);
-                               gr = std::max(slow * c.slowWeight, fast);
-                               blockMaxDb = std::max(blockMaxDb, gr);
-                               gains[i] = gr;
-                               makeup[i] = c.makeup;
-                           }
-                       });
+    withSmoothedValues(
+        ramping, nextControls,
+        [&](auto&& next)
+        {
+            for (int start = 0; start < n; start += stretch)
+            {
+                const int m = stretchLength(start);
+                levelsDb(start, m);
+                for (int i = start; i < start + m; ++i)
+                {
+                    const Controls c = next();
+                    const float overDb = level[i] - c.thresholdDb;
+                    const float target = gainComputerDb(
+                        overDb, characterRatioScale(c.fet, c.opto, overDb, gr) * c.ratio, c.kneeDb);
+                    ballistics.step(target, fast, slow);
+                    gr = std::max(slow * c.slowWeight, fast);
+                    blockMaxDb = std::max(blockMaxDb, gr);
+                    gains[i] = gr;
+                    makeup[i] = c.makeup;
+                }
+                followLevel(level + start + m, meanSquares + start + m, stretchLength(start + m), follower);
+            }
+        });
     fastGr = fast;
     slowGr = slow;
     gainReductionDb = gr;
+    peakEnvelope = follower.peak;
+    meanSquare = follower.ms;
     return blockMaxDb;
 }
 
@@ -965,11 +1055,13 @@ bool CompressorEngine::addDriveToWet(int n, int channels, bool driveAdds)
         return false;
     }
 
+    flushPendingMid();
     if (!driveAdds && sideDryEnvelope == sideWetEnvelope)
     {
-        // Both envelopes follow the same mid, so the side scale is exactly 1: the mix decodes.
-        followMid(mid, n, sideEnvelopeCoefficient, sideHoldDecay, sideDryEnvelope, sideHold);
-        sideWetEnvelope = sideDryEnvelope;
+        // Both envelopes follow the same mid, so the side scale is exactly 1: the mix decodes. They follow it
+        // during the next block's ballistics, whose latency hides theirs; whatever reads them flushes first.
+        std::copy(mid, mid + n, pendingMid.getWritePointer(0));
+        pendingMidSamples = n;
         return true;
     }
 
@@ -998,6 +1090,29 @@ bool CompressorEngine::addDriveToWet(int n, int channels, bool driveAdds)
     sideWetEnvelope = wetEnvelope;
     sideHold = hold;
     return false;
+}
+
+MidFollower CompressorEngine::sideFollower() const noexcept
+{
+    return {sideEnvelopeCoefficient, 1.0f - sideEnvelopeCoefficient, sideHoldDecay, sideDryEnvelope,
+            sideHold};
+}
+
+void CompressorEngine::settleSideFollower(const MidFollower& follower) noexcept
+{
+    sideDryEnvelope = follower.envelope;
+    sideWetEnvelope = follower.envelope;
+    sideHold = follower.hold;
+    pendingMidSamples = 0;
+}
+
+void CompressorEngine::flushPendingMid() noexcept
+{
+    if (pendingMidSamples == 0)
+        return;
+    MidFollower side = sideFollower();
+    followMid(pendingMid.getReadPointer(0), pendingMidSamples, side);
+    settleSideFollower(side);
 }
 
 void CompressorEngine::buildOutput(juce::AudioBuffer<float>& buffer, int offset, int n, int channels)

@@ -11,6 +11,8 @@
 namespace tq4
 {
 
+struct MidFollower;
+
 // The decibel conversions of the engine's block passes, within about 1 ulp of 20 log10 and 10^(x/20).
 // Amplitudes to dB, floored at -100 dB (0 and below included).
 void amplitudesToDb(const float* amplitudes, float* decibels, int n) noexcept;
@@ -81,6 +83,9 @@ private:
     void buildOutput(juce::AudioBuffer<float>& buffer, int offset, int n, int channels);
     void keepLatencyHistory(int n, int channels);
     void advanceDriveCrossfade(int n);
+    MidFollower sideFollower() const noexcept;
+    void settleSideFollower(const MidFollower& follower) noexcept;
+    void flushPendingMid() noexcept;
 
     double sampleRate = 44100.0;
     int numChannels = 0;
@@ -146,6 +151,9 @@ private:
     float sideHold = 0.0f;
     float sideEnvelopeCoefficient = 1.0f; // 2 ms
     float sideHoldDecay = 0.0f;           // 500 ms
+    // The last block's delayed mid while the envelopes have still to follow it (addDriveToWet).
+    juce::AudioBuffer<float> pendingMid;
+    int pendingMidSamples = 0;
 };
 
 } // namespace tq4
