@@ -348,15 +348,15 @@ struct BallisticsState
     float fast, slow, gr;
 };
 
-// The ballistics of one stretch of targets while the level follower runs over the next stretch and the side
-// envelopes over the last block's mid: the recursions do not depend on each other, so their latencies
-// overlap. Returns the stretch's largest reduction.
-TQ4_VECTOR_CLONES
-float followTargetsAndLevel(const float* __restrict targets, float* __restrict reductions, int n,
-                            const Ballistics& ballistics, float slowWeight, BallisticsState& state,
-                            float* __restrict level, float* __restrict meanSquares, int levelCount,
-                            LevelFollower& levelFollower, const float* __restrict mid, int midCount,
-                            MidFollower& midFollower) noexcept
+// The ballistics of one stretch while the level follower runs over the next stretch and the side envelopes
+// over the last block's mid: the recursions do not depend on each other, so their latencies overlap.
+// targetOf(i, previous reduction) is the gain computer's target of sample i. Returns the largest reduction.
+template <typename Target>
+inline float followStretch(Target&& targetOf, float* __restrict reductions, int n,
+                           const Ballistics& ballistics, float slowWeight, BallisticsState& state,
+                           float* __restrict level, float* __restrict meanSquares, int levelCount,
+                           LevelFollower& levelFollower, const float* __restrict mid, int midCount,
+                           MidFollower& midFollower) noexcept
 {
     const Ballistics b = ballistics;
     LevelFollower f = levelFollower;
@@ -365,24 +365,23 @@ float followTargetsAndLevel(const float* __restrict targets, float* __restrict r
     float slow = state.slow;
     float gr = state.gr;
     float blockMaxDb = 0.0f;
+    const auto follow = [&](int i)
+    {
+        b.step(targetOf(i, gr), fast, slow);
+        gr = std::max(slow * slowWeight, fast);
+        blockMaxDb = std::max(blockMaxDb, gr);
+        reductions[i] = gr;
+    };
     const int all = std::min({n, levelCount, midCount});
     int i = 0;
     for (; i < all; ++i)
     {
         f.step(level, meanSquares, i);
         side.step(mid, i);
-        b.step(targets[i], fast, slow);
-        gr = std::max(slow * slowWeight, fast);
-        blockMaxDb = std::max(blockMaxDb, gr);
-        reductions[i] = gr;
+        follow(i);
     }
     for (int j = i; j < n; ++j)
-    {
-        b.step(targets[j], fast, slow);
-        gr = std::max(slow * slowWeight, fast);
-        blockMaxDb = std::max(blockMaxDb, gr);
-        reductions[j] = gr;
-    }
+        follow(j);
     for (int j = i; j < levelCount; ++j)
         f.step(level, meanSquares, j);
     for (int j = i; j < midCount; ++j)
@@ -391,6 +390,43 @@ float followTargetsAndLevel(const float* __restrict targets, float* __restrict r
     midFollower = side;
     state = {fast, slow, gr};
     return blockMaxDb;
+}
+
+// Targets from the static curve's pass.
+TQ4_VECTOR_CLONES
+float followTargetsAndLevel(const float* __restrict targets, float* __restrict reductions, int n,
+                            const Ballistics& ballistics, float slowWeight, BallisticsState& state,
+                            float* __restrict level, float* __restrict meanSquares, int levelCount,
+                            LevelFollower& levelFollower, const float* __restrict mid, int midCount,
+                            MidFollower& midFollower) noexcept
+{
+    return followStretch([targets](int i, float) { return targets[i]; }, reductions, n, ballistics,
+                         slowWeight, state, level, meanSquares, levelCount, levelFollower, mid, midCount,
+                         midFollower);
+}
+
+struct CurveControls
+{
+    float fet, opto, kneeDb, ratio, thresholdDb;
+};
+
+// With an OPTO share the ratio follows the reduction, so the curve runs inside the recursion.
+TQ4_VECTOR_CLONES
+float followCurveAndLevel(const float* __restrict levelsDb, const CurveControls& controls,
+                          float* __restrict reductions, int n, const Ballistics& ballistics, float slowWeight,
+                          BallisticsState& state, float* __restrict level, float* __restrict meanSquares,
+                          int levelCount, LevelFollower& levelFollower, const float* __restrict mid,
+                          int midCount, MidFollower& midFollower) noexcept
+{
+    const CurveControls c = controls;
+    const auto targetOf = [levelsDb, c](int i, float previousGr)
+    {
+        const float overDb = levelsDb[i] - c.thresholdDb;
+        return gainComputerDb(overDb, characterRatioScale(c.fet, c.opto, overDb, previousGr) * c.ratio,
+                              c.kneeDb);
+    };
+    return followStretch(targetOf, reductions, n, ballistics, slowWeight, state, level, meanSquares,
+                         levelCount, levelFollower, mid, midCount, midFollower);
 }
 
 // The output mix of one channel. The controls are the block's steady values, or per-sample tracks.
@@ -874,39 +910,47 @@ float CompressorEngine::runGainComputer(int n, const Coefficients& k)
     if (!ramping)
     {
         const Controls c = nextControls();
-        if (c.opto == 0.0f)
+        // Without OPTO the target depends on the level alone: the curve runs as a pass of its own.
+        const bool curvePass = c.opto == 0.0f;
+        const CurveControls curve{c.fet, c.opto, c.kneeDb, c.ratio, c.thresholdDb};
+        std::fill(makeup, makeup + n, c.makeup);
+        BallisticsState state{fastGr, slowGr, gainReductionDb};
+        MidFollower side = sideFollower();
+        const float* mid = pendingMid.getReadPointer(0);
+        for (int start = 0; start < n; start += stretch)
         {
-            // Without OPTO the target depends on the level alone: the curve runs as a pass of its own.
-            std::fill(makeup, makeup + n, c.makeup);
-            BallisticsState state{fastGr, slowGr, gainReductionDb};
-            MidFollower side = sideFollower();
-            const float* mid = pendingMid.getReadPointer(0);
-            for (int start = 0; start < n; start += stretch)
+            const int m = stretchLength(start);
+            levelsDb(start, m);
+            const int next = start + m;
+            const int midCount = std::clamp(pendingMidSamples - start, 0, m);
+            float stretchMaxDb;
+            if (curvePass)
             {
-                const int m = stretchLength(start);
-                levelsDb(start, m);
                 staticCurveDb(level + start, m, c.thresholdDb, c.ratio, c.kneeDb, c.fet);
-                const int next = start + m;
-                const int midCount = std::clamp(pendingMidSamples - start, 0, m);
-                blockMaxDb =
-                    std::max(blockMaxDb, followTargetsAndLevel(level + start, gains + start, m, ballistics,
-                                                               c.slowWeight, state, level + next,
-                                                               meanSquares + next, stretchLength(next),
-                                                               follower, mid + start, midCount, side));
+                stretchMaxDb = followTargetsAndLevel(
+                    level + start, gains + start, m, ballistics, c.slowWeight, state, level + next,
+                    meanSquares + next, stretchLength(next), follower, mid + start, midCount, side);
             }
-            if (pendingMidSamples > 0)
+            else
             {
-                if (pendingMidSamples > n)
-                    followMid(mid + n, pendingMidSamples - n, side);
-                settleSideFollower(side);
+                stretchMaxDb = followCurveAndLevel(
+                    level + start, curve, gains + start, m, ballistics, c.slowWeight, state, level + next,
+                    meanSquares + next, stretchLength(next), follower, mid + start, midCount, side);
             }
-            fastGr = state.fast;
-            slowGr = state.slow;
-            gainReductionDb = state.gr;
-            peakEnvelope = follower.peak;
-            meanSquare = follower.ms;
-            return blockMaxDb;
+            blockMaxDb = std::max(blockMaxDb, stretchMaxDb);
         }
+        if (pendingMidSamples > 0)
+        {
+            if (pendingMidSamples > n)
+                followMid(mid + n, pendingMidSamples - n, side);
+            settleSideFollower(side);
+        }
+        fastGr = state.fast;
+        slowGr = state.slow;
+        gainReductionDb = state.gr;
+        peakEnvelope = follower.peak;
+        meanSquare = follower.ms;
+        return blockMaxDb;
     }
 
     float fast = fastGr;
