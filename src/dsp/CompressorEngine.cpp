@@ -351,12 +351,13 @@ struct BallisticsState
 // The ballistics of one stretch while the level follower runs over the next stretch and the side envelopes
 // over the last block's mid: the recursions do not depend on each other, so their latencies overlap.
 // targetOf(i, previous reduction) is the gain computer's target of sample i. Returns the largest reduction.
+// Always inlined, so that it is built for the target of each caller's clone.
 template <typename Target>
-inline float followStretch(Target&& targetOf, float* __restrict reductions, int n,
-                           const Ballistics& ballistics, float slowWeight, BallisticsState& state,
-                           float* __restrict level, float* __restrict meanSquares, int levelCount,
-                           LevelFollower& levelFollower, const float* __restrict mid, int midCount,
-                           MidFollower& midFollower) noexcept
+[[gnu::always_inline]] inline float
+followStretch(Target&& targetOf, float* __restrict reductions, int n, const Ballistics& ballistics,
+              float slowWeight, BallisticsState& state, float* __restrict level,
+              float* __restrict meanSquares, int levelCount, LevelFollower& levelFollower,
+              const float* __restrict mid, int midCount, MidFollower& midFollower) noexcept
 {
     const Ballistics b = ballistics;
     LevelFollower f = levelFollower;

@@ -12,18 +12,16 @@ namespace tq4
 namespace
 {
 constexpr double pi = 3.14159265358979323846;
-constexpr int chunk = 256;
 
-// One chunk: `line` holds taps - 1 older samples followed by n new ones. Sixteen samples at a time, the four
+// `line` holds taps - 1 older samples followed by n new ones. Sixteen samples at a time, the four
 // phases accumulate in registers while each input vector is loaded once per tap. Built for AVX-512, for AVX2
 // with FMA and for baseline x86-64 (feature-dispatched, so that any vendor's CPU gets its build); the results
 // differ only by rounding.
-TQ4_VECTOR_CLONES float
-chunkPeak(const float (&branch)[TruePeakDetector::phases][TruePeakDetector::taps], const float* line,
-          int n) noexcept
+TQ4_VECTOR_CLONES float chunkPeak(const float (&branch)[TruePeakDetector::phases][TruePeakDetector::taps],
+                                  const float* line, int n) noexcept
 {
     constexpr int taps = TruePeakDetector::taps;
-    constexpr int lanes = 16;
+    constexpr int lanes = 16; // as the head of processBlock
     using Lanes = float __attribute__((vector_size(lanes * sizeof(float))));
 
     Lanes peaks{};
@@ -115,15 +113,29 @@ float TruePeakDetector::push(float x) noexcept
 
 float TruePeakDetector::processBlock(const float* samples, int n) noexcept
 {
-    float line[taps - 1 + chunk];
-    float peak = 0.0f;
-    for (int start = 0; start < n; start += chunk)
+    if (n <= 0)
+        return 0.0f;
+
+    // Only the first taps - 1 outputs reach back into the history; the rest read the block in place. The
+    // head is one vector long, so that a block of whole vectors stays whole vectors.
+    constexpr int reach = taps - 1;
+    constexpr int headLength = 16;
+    const int head = std::min(headLength, n);
+    float line[reach + headLength];
+    std::memcpy(line, history + 1, sizeof(float) * reach);
+    std::memcpy(line + reach, samples, sizeof(float) * static_cast<size_t>(head));
+    float peak = chunkPeak(branch, line, head);
+    if (n > head)
+        peak = std::max(peak, chunkPeak(branch, samples + (head - reach), n - head));
+
+    if (n >= taps)
     {
-        const int m = std::min(chunk, n - start);
-        std::memcpy(line, history + 1, sizeof(float) * (taps - 1));
-        std::memcpy(line + taps - 1, samples + start, sizeof(float) * static_cast<size_t>(m));
-        peak = std::max(peak, chunkPeak(branch, line, m));
-        std::memcpy(history, line + (m - 1), sizeof(float) * taps);
+        std::memcpy(history, samples + (n - taps), sizeof(float) * taps);
+    }
+    else
+    {
+        std::memmove(history, history + n, sizeof(float) * static_cast<size_t>(taps - n));
+        std::memcpy(history + (taps - n), samples, sizeof(float) * static_cast<size_t>(n));
     }
     return peak;
 }
