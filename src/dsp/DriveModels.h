@@ -126,6 +126,21 @@ inline __attribute__((always_inline)) float selectBits(bool c, float a, float b)
     return r;
 }
 
+// 1 / x in plain arithmetic, within about an ulp: a guess from the bits and three Newton steps. For passes
+// that the divider would hold up; x = 0 gives a huge finite value.
+inline __attribute__((always_inline)) float blockReciprocal(float x) noexcept
+{
+    uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    bits = 0x7ef311c3u - bits;
+    float v;
+    std::memcpy(&v, &bits, sizeof v);
+    v = v * (2.0f - x * v);
+    v = v * (2.0f - x * v);
+    v = v * (2.0f - x * v);
+    return v;
+}
+
 // Jiles–Atherton model with normalised saturation.
 struct HysteresisParameters
 {

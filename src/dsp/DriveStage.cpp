@@ -357,7 +357,7 @@ void scalePowers(const float* __restrict level, float sagAmount, float sagKnee, 
         const float g = level[j];
         const float l = (1.0f - sagAmount * g / (g + sagKnee)) * headroom;
         scale[j] = l;
-        inverse[j] = 1.0f / l;
+        inverse[j] = blockReciprocal(l);
         squared[j] = l * l;
     }
 }
