@@ -430,6 +430,80 @@ float followCurveAndLevel(const float* __restrict levelsDb, const CurveControls&
                          levelCount, levelFollower, mid, midCount, midFollower);
 }
 
+// The FET colouring of a block before its DC blocker, from the gain-reduced input; gained[-1] holds the last
+// gain-reduced sample of the block before. Every piece is evaluated and one picked, so that it vectorises.
+TQ4_VECTOR_CLONES
+void fetColours(const float* __restrict gains, const float* __restrict input, const float* __restrict depths,
+                float* __restrict gained, float* __restrict colours, int n) noexcept
+{
+    constexpr float a = 0.06f;
+    constexpr float b = 0.08f;
+    const auto antiderivative = [](float x)
+    {
+        const float x3 = x * x * x;
+        const float inside = a * x3 / 3.0f + 0.25f * b * x3 * x;
+        const float above = (a + b) * x - 2.0f * a / 3.0f - 0.75f * b;
+        const float below = (a - b) * x + 2.0f * a / 3.0f - 0.75f * b;
+        return selectWithoutBranch(x > 1.0f, above, selectWithoutBranch(x < -1.0f, below, inside));
+    };
+    for (int i = 0; i < n; ++i)
+        gained[i] = gains[i] * input[i];
+    for (int i = 0; i < n; ++i)
+    {
+        const float x = gained[i];
+        const float p = gained[i - 1];
+        const float depth = depths[i];
+        const float dx = x - p;
+        // fetColourShaper, with a clamp that vectorises: the samples are finite.
+        const float u = std::min(std::max(0.5f * (x + p), -1.0f), 1.0f);
+        const float smooth = depth * (u * u * (a + b * u));
+        const float stepped = depth * (antiderivative(x) - antiderivative(p)) / dx;
+        const float colour = selectWithoutBranch(std::abs(dx) < 1.0e-5f, smooth, stepped);
+        colours[i] = selectWithoutBranch(depth > 0.0f, colour, 0.0f);
+    }
+}
+
+struct BlockerState
+{
+    float previousColour, output;
+};
+
+// The DC blocker runs on every sample so that a fading colouring decays smoothly. Both channels in one loop,
+// so that their recursions overlap; a second channel has a null gained.
+TQ4_VECTOR_CLONES
+void blockFetColour(const float* const* gained, const float* const* colours, const float* __restrict makeup,
+                    float* const* wets, int n, float r, BlockerState* states) noexcept
+{
+    const auto step = [r](float colour, float gainedSample, float mk, BlockerState& state)
+    {
+        state.output = r * state.output + (colour - state.previousColour);
+        state.previousColour = colour;
+        return (gainedSample + state.output) * mk;
+    };
+    BlockerState first = states[0];
+    const float* __restrict g0 = gained[0];
+    const float* __restrict c0 = colours[0];
+    float* __restrict w0 = wets[0];
+    if (gained[1] == nullptr)
+    {
+        for (int i = 0; i < n; ++i)
+            w0[i] = step(c0[i], g0[i], makeup[i], first);
+        states[0] = first;
+        return;
+    }
+    BlockerState second = states[1];
+    const float* __restrict g1 = gained[1];
+    const float* __restrict c1 = colours[1];
+    float* __restrict w1 = wets[1];
+    for (int i = 0; i < n; ++i)
+    {
+        w0[i] = step(c0[i], g0[i], makeup[i], first);
+        w1[i] = step(c1[i], g1[i], makeup[i], second);
+    }
+    states[0] = first;
+    states[1] = second;
+}
+
 // The output mix of one channel. The controls are the block's steady values, or per-sample tracks.
 struct MixControls
 {
@@ -532,7 +606,7 @@ bool CompressorEngine::prepare(double newSampleRate, int newNumChannels)
     makeupTrack.setSize(1, delayedLength);
     detectorInput.setSize(2, maxBlockSize); // linked level, mean square
     blockGains.setSize(2, maxBlockSize);
-    controlTracks.setSize(4, maxBlockSize);
+    controlTracks.setSize(4, maxBlockSize + 1); // one more for the colouring's previous sample
     pendingMid.setSize(1, maxBlockSize);
 
     for (auto* smoother : {&smoothed.thresholdDb, &smoothed.ratio, &smoothed.kneeDb, &smoothed.peakRmsBlend,
@@ -993,52 +1067,30 @@ void CompressorEngine::applyFetColour(const float* const* inputs, float* const* 
     const float* gains = blockGains.getReadPointer(0);
     const float* depths = blockGains.getReadPointer(1);
     const float* makeup = makeupTrack.getReadPointer(0, latencySamples);
-    const float r = fetDcCoefficient;
 
-    // Both channels in one pass, so that their DC-blocker recursions overlap.
-    const auto run = [&](auto channelCount)
+    // The colouring of a sample needs only its input and the one before, so it runs as a pass of its own;
+    // only the DC blocker is left to recur. The control tracks are free until the output is built.
+    const float* gained[2] = {nullptr, nullptr};
+    const float* colours[2] = {nullptr, nullptr};
+    BlockerState blockers[2];
+    for (int c = 0; c < channels; ++c)
     {
-        constexpr std::size_t count = decltype(channelCount)::value;
-        float previousInput[count], previousAntiderivative[count], previousColour[count], dc[count];
-        for (std::size_t c = 0; c < count; ++c)
-        {
-            previousInput[c] = fetPreviousInput[c];
-            previousAntiderivative[c] = fetColourAntiderivative(previousInput[c]);
-            previousColour[c] = fetPreviousColour[c];
-            dc[c] = fetDcOutput[c];
-        }
-
-        for (int i = 0; i < n; ++i)
-        {
-            const float depth = depths[i];
-            for (std::size_t c = 0; c < count; ++c)
-            {
-                const float xg = gains[i] * inputs[c][i];
-                const float antiderivative = fetColourAntiderivative(xg);
-                const float colour = depth > 0.0f ? fetColourStep(xg, previousInput[c], antiderivative,
-                                                                  previousAntiderivative[c], depth)
-                                                  : 0.0f;
-                // The blocker runs on every sample so that a fading colouring decays smoothly.
-                dc[c] = r * dc[c] + (colour - previousColour[c]);
-                previousColour[c] = colour;
-                previousInput[c] = xg;
-                previousAntiderivative[c] = antiderivative;
-                wets[c][i] = (xg + dc[c]) * makeup[i];
-            }
-        }
-
-        for (std::size_t c = 0; c < count; ++c)
-        {
-            fetPreviousInput[c] = previousInput[c];
-            fetPreviousColour[c] = previousColour[c];
-            fetDcOutput[c] = dc[c];
-        }
-    };
-
-    if (channels > 1)
-        run(std::integral_constant<std::size_t, 2>{});
-    else
-        run(std::integral_constant<std::size_t, 1>{});
+        const auto state = static_cast<size_t>(c);
+        float* gainedTrack = controlTracks.getWritePointer(2 * c) + 1;
+        float* colourTrack = controlTracks.getWritePointer(2 * c + 1);
+        gainedTrack[-1] = fetPreviousInput[state];
+        fetColours(gains, inputs[c], depths, gainedTrack, colourTrack, n);
+        fetPreviousInput[state] = gainedTrack[n - 1];
+        gained[c] = gainedTrack;
+        colours[c] = colourTrack;
+        blockers[c] = {fetPreviousColour[state], fetDcOutput[state]};
+    }
+    blockFetColour(gained, colours, makeup, wets, n, fetDcCoefficient, blockers);
+    for (int c = 0; c < channels; ++c)
+    {
+        fetPreviousColour[static_cast<size_t>(c)] = blockers[c].previousColour;
+        fetDcOutput[static_cast<size_t>(c)] = blockers[c].output;
+    }
 }
 
 void CompressorEngine::runDriveStage(int n)
