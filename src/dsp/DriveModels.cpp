@@ -314,11 +314,11 @@ inline __attribute__((always_inline)) Pieces blendedPieces(float y, const DriveC
 }
 
 template <bool symmetric>
-TQ4_VECTOR_CLONES void stagePieces(const float* __restrict line, const float* __restrict scaleL,
-                                   const float* __restrict inverseL, const float* __restrict squaredL, int n,
-                                   const DriveCurveBlockConstants& c, float keep, float mirror,
-                                   float* __restrict integral, float* __restrict midpoint,
-                                   unsigned char* __restrict useMidpoint) noexcept
+inline __attribute__((always_inline)) void
+stagePieces(const float* __restrict line, const float* __restrict scaleL, const float* __restrict inverseL,
+            const float* __restrict squaredL, int n, const DriveCurveBlockConstants& c, float keep,
+            float mirror, float* __restrict integral, float* __restrict midpoint,
+            unsigned char* __restrict useMidpoint) noexcept
 {
     for (int j = 0; j < n; ++j)
     {
@@ -338,15 +338,48 @@ TQ4_VECTOR_CLONES void stagePieces(const float* __restrict line, const float* __
 }
 
 template <bool symmetric>
-TQ4_VECTOR_CLONES void integralsAt(const float* __restrict argument, const float* __restrict scaleL, int n,
-                                   const DriveCurveBlockConstants& c, float keep, float mirror,
-                                   float* __restrict out) noexcept
+inline __attribute__((always_inline)) void
+integralsAt(const float* __restrict argument, const float* __restrict scaleL, int n,
+            const DriveCurveBlockConstants& c, float keep, float mirror, float* __restrict out) noexcept
 {
     for (int i = 0; i < n; ++i)
     {
         const float l = scaleL[i];
         out[i] = (l * l) * blendedPieces<symmetric>(argument[i] * (1.0f / l), c, keep, mirror).j;
     }
+}
+
+// Clang cannot multiversion a template, so each case is a plain function.
+TQ4_VECTOR_CLONES void stagePiecesOdd(const float* __restrict line, const float* __restrict scaleL,
+                                      const float* __restrict inverseL, const float* __restrict squaredL,
+                                      int n, const DriveCurveBlockConstants& c, float keep, float mirror,
+                                      float* __restrict integral, float* __restrict midpoint,
+                                      unsigned char* __restrict useMidpoint) noexcept
+{
+    stagePieces<true>(line, scaleL, inverseL, squaredL, n, c, keep, mirror, integral, midpoint, useMidpoint);
+}
+
+TQ4_VECTOR_CLONES void stagePiecesPlain(const float* __restrict line, const float* __restrict scaleL,
+                                        const float* __restrict inverseL, const float* __restrict squaredL,
+                                        int n, const DriveCurveBlockConstants& c, float keep, float mirror,
+                                        float* __restrict integral, float* __restrict midpoint,
+                                        unsigned char* __restrict useMidpoint) noexcept
+{
+    stagePieces<false>(line, scaleL, inverseL, squaredL, n, c, keep, mirror, integral, midpoint, useMidpoint);
+}
+
+TQ4_VECTOR_CLONES void integralsAtOdd(const float* __restrict argument, const float* __restrict scaleL, int n,
+                                      const DriveCurveBlockConstants& c, float keep, float mirror,
+                                      float* __restrict out) noexcept
+{
+    integralsAt<true>(argument, scaleL, n, c, keep, mirror, out);
+}
+
+TQ4_VECTOR_CLONES void integralsAtPlain(const float* __restrict argument, const float* __restrict scaleL,
+                                        int n, const DriveCurveBlockConstants& c, float keep, float mirror,
+                                        float* __restrict out) noexcept
+{
+    integralsAt<false>(argument, scaleL, n, c, keep, mirror, out);
 }
 
 TQ4_VECTOR_CLONES
@@ -424,11 +457,11 @@ void curveStagePass(CurveStageMemory& memory, float* signal, float* accumulated,
     unsigned char* useMidpoint = w.useMidpoint.data();
 
     if (shape.symmetry > 0.0f)
-        stagePieces<true>(line, scaleL, inverseL, squaredL, n, shape.block, keep, mirror, integral, midpoint,
-                          useMidpoint);
+        stagePiecesOdd(line, scaleL, inverseL, squaredL, n, shape.block, keep, mirror, integral, midpoint,
+                       useMidpoint);
     else
-        stagePieces<false>(line, scaleL, inverseL, squaredL, n, shape.block, keep, mirror, integral, midpoint,
-                           useMidpoint);
+        stagePiecesPlain(line, scaleL, inverseL, squaredL, n, shape.block, keep, mirror, integral, midpoint,
+                         useMidpoint);
 
     // Where a difference quotient follows a midpoint, Φ at the previous input is needed afresh for this
     // sample's scale: gathered, evaluated together and put back.
@@ -459,11 +492,11 @@ void curveStagePass(CurveStageMemory& memory, float* signal, float* accumulated,
     }
 
     if (shape.symmetry > 0.0f)
-        integralsAt<true>(w.fixArgument.data(), w.fixScale.data(), fixes, shape.block, keep, mirror,
-                          w.fixValue.data());
+        integralsAtOdd(w.fixArgument.data(), w.fixScale.data(), fixes, shape.block, keep, mirror,
+                       w.fixValue.data());
     else
-        integralsAt<false>(w.fixArgument.data(), w.fixScale.data(), fixes, shape.block, keep, mirror,
-                           w.fixValue.data());
+        integralsAtPlain(w.fixArgument.data(), w.fixScale.data(), fixes, shape.block, keep, mirror,
+                         w.fixValue.data());
 
     for (int f = 0; f < fixes; ++f)
         w.before[static_cast<size_t>(w.fixIndex[static_cast<size_t>(f)])] =

@@ -300,8 +300,8 @@ struct FollowState
 // passes over the whole chunk. They are independent of each other, so one loop lets them overlap; built
 // with FMA where the CPU has it, which shortens the magnetisation's chain.
 template <bool withHysteresis, bool lowBandDetector>
-TQ4_VECTOR_CLONES void followEnvelopes(const FollowRun& run, const HysteresisRecursion& recursion,
-                                       FollowState& state) noexcept
+inline __attribute__((always_inline)) void
+followEnvelopes(const FollowRun& run, const HysteresisRecursion& recursion, FollowState& state) noexcept
 {
     const float attack = run.attack;
     const float release = run.release;
@@ -344,6 +344,25 @@ TQ4_VECTOR_CLONES void followEnvelopes(const FollowRun& run, const HysteresisRec
     }
 
     state = {e1, q, e2, m, average};
+}
+
+// Clang cannot multiversion a template, so each case is a plain function.
+TQ4_VECTOR_CLONES void followWithHysteresis(const FollowRun& run, const HysteresisRecursion& recursion,
+                                            bool lowBandDetector, FollowState& state) noexcept
+{
+    if (lowBandDetector)
+        followEnvelopes<true, true>(run, recursion, state);
+    else
+        followEnvelopes<true, false>(run, recursion, state);
+}
+
+TQ4_VECTOR_CLONES void followWithoutHysteresis(const FollowRun& run, const HysteresisRecursion& recursion,
+                                               bool lowBandDetector, FollowState& state) noexcept
+{
+    if (lowBandDetector)
+        followEnvelopes<false, true>(run, recursion, state);
+    else
+        followEnvelopes<false, false>(run, recursion, state);
 }
 
 // The stage scale l from the sag envelope, with 1 / l and l².
@@ -399,19 +418,9 @@ void DriveStage::driveOversampled(float* samples, int numSamples) noexcept
                       hysteresis.averageStep};
 
     if (withHysteresis)
-    {
-        if (v.lowBandDetector)
-            followEnvelopes<true, true>(run, recursion, state);
-        else
-            followEnvelopes<true, false>(run, recursion, state);
-    }
+        followWithHysteresis(run, recursion, v.lowBandDetector, state);
     else
-    {
-        if (v.lowBandDetector)
-            followEnvelopes<false, true>(run, recursion, state);
-        else
-            followEnvelopes<false, false>(run, recursion, state);
-    }
+        followWithoutHysteresis(run, recursion, v.lowBandDetector, state);
 
     fullBandEnvelope = state.fullBand;
     lowBandState = state.lowBandState;
