@@ -127,7 +127,7 @@ void TQ4AudioProcessor::reconcileSource()
     if (!learnedSolution.valid)
         return;
 
-    const int baseCharacter =
+    const int solvedBaseCharacter =
         character == 0 ? learnedSolution.character : tq4::solveLearn(stats, source, detail, 0).character;
     const auto profile = tq4::sourceProfile(source, detail);
     const float target = juce::jlimit(1.0f, 20.0f, profile.defaultTargetDb);
@@ -138,7 +138,7 @@ void TQ4AudioProcessor::reconcileSource()
     learnedSolution.kneeDb = ratioKnee.kneeDb;
     learnedSolution.thresholdDb = juce::jlimit(-60.0f, -1.0f, threshold);
 
-    applyLearnSolution(learnedSolution, true, baseCharacter);
+    applyLearnSolution(learnedSolution, true, solvedBaseCharacter);
     setTargetDb(profile.defaultTargetDb);
     refreshTargetState();
 }

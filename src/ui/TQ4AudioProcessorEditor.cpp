@@ -147,7 +147,7 @@ void keepFocusOff(juce::Button& button)
 } // namespace
 
 TQ4AudioProcessorEditor::TQ4AudioProcessorEditor(TQ4AudioProcessor& p)
-    : juce::AudioProcessorEditor(p), processor(p),
+    : juce::AudioProcessorEditor(p), tq4Processor(p),
       driveTypeChips(&p.history, parameter(ParamIds::driveType), {"TUBE", "XFMR", "TAPE", "FET"}, 11.0f),
       targetMarker(p), characterChips(&p.history, parameter(ParamIds::character), characterNames(), 10.5f),
       gainReductionView(p), learnControl(p, learnButton)
@@ -180,7 +180,7 @@ TQ4AudioProcessorEditor::TQ4AudioProcessorEditor(TQ4AudioProcessor& p)
         {driveAmountKnob, ParamIds::drive, "AMOUNT", "%", 0, driveContainer},
     };
     for (const auto& k : knobs)
-        setupKnob(k.knob, parameter(k.parameterId), &processor.history, k.caption, k.unit, k.decimalsCode,
+        setupKnob(k.knob, parameter(k.parameterId), &tq4Processor.history, k.caption, k.unit, k.decimalsCode,
                   k.parent);
 
     driveSwitch.getProperties().set("tq4Switch", true);
@@ -205,12 +205,12 @@ TQ4AudioProcessorEditor::TQ4AudioProcessorEditor(TQ4AudioProcessor& p)
     contentContainer.addAndMakeVisible(helpButton);
     tooltipWindow = std::make_unique<juce::TooltipWindow>(this, 600);
 
-    driveOnAttachment =
-        std::make_unique<UserButtonAttachment>(parameter(ParamIds::driveOn), driveSwitch, processor.history);
+    driveOnAttachment = std::make_unique<UserButtonAttachment>(parameter(ParamIds::driveOn), driveSwitch,
+                                                               tq4Processor.history);
     autoMakeupAttachment = std::make_unique<UserButtonAttachment>(parameter(ParamIds::autoMakeup),
-                                                                  autoGainChip, processor.history);
+                                                                  autoGainChip, tq4Processor.history);
     autoReleaseAttachment = std::make_unique<UserButtonAttachment>(parameter(ParamIds::autoRelease),
-                                                                   autoReleaseChip, processor.history);
+                                                                   autoReleaseChip, tq4Processor.history);
     driveTypeChips.setTooltips(driveTypeChipTooltips());
     characterChips.setTooltips(characterChipTooltips());
 
@@ -226,12 +226,12 @@ TQ4AudioProcessorEditor::TQ4AudioProcessorEditor(TQ4AudioProcessor& p)
     redoButton.setTitle("Redo");
     undoButton.onClick = [this]
     {
-        processor.history.undo();
+        tq4Processor.history.undo();
         updateUndoRedoButtons();
     };
     redoButton.onClick = [this]
     {
-        processor.history.redo();
+        tq4Processor.history.redo();
         updateUndoRedoButtons();
     };
     updateUndoRedoButtons();
@@ -264,8 +264,8 @@ TQ4AudioProcessorEditor::~TQ4AudioProcessorEditor()
 
     // A drag cut off by closing the window must not leave undo blocked; what it changed already
     // has its history entry.
-    processor.gestureDepth = 0;
-    processor.history.discardPending();
+    tq4Processor.gestureDepth = 0;
+    tq4Processor.history.discardPending();
 
     setLookAndFeel(nullptr);
 
@@ -283,20 +283,20 @@ std::array<TQ4Knob*, 8> TQ4AudioProcessorEditor::knobsInPaintOrder()
 
 juce::RangedAudioParameter& TQ4AudioProcessorEditor::parameter(const char* parameterId)
 {
-    auto* p = processor.apvts.getParameter(parameterId);
+    auto* p = tq4Processor.apvts.getParameter(parameterId);
     jassert(p != nullptr);
     return *p;
 }
 
 float TQ4AudioProcessorEditor::parameterValue(const char* parameterId) const
 {
-    const auto* raw = processor.apvts.getRawParameterValue(parameterId);
+    const auto* raw = tq4Processor.apvts.getRawParameterValue(parameterId);
     return raw != nullptr ? raw->load() : 0.0f;
 }
 
 void TQ4AudioProcessorEditor::setParameterPlain(const juce::String& parameterId, double plainValue)
 {
-    auto* p = processor.apvts.getParameter(parameterId);
+    auto* p = tq4Processor.apvts.getParameter(parameterId);
     if (p == nullptr)
         return;
 
@@ -394,7 +394,7 @@ void TQ4AudioProcessorEditor::timerCallback()
     updateUndoRedoButtons();
     targetMarker.refresh();
 
-    const int resolved = processor.resolvedCharacter.load();
+    const int resolved = tq4Processor.resolvedCharacter.load();
     if (resolved != pickedCharacter)
     {
         pickedCharacter = resolved;
@@ -467,8 +467,8 @@ void TQ4AudioProcessorEditor::updateBreadcrumb()
 
 void TQ4AudioProcessorEditor::updateUndoRedoButtons()
 {
-    undoButton.setEnabled(processor.history.canUndo());
-    redoButton.setEnabled(processor.history.canRedo());
+    undoButton.setEnabled(tq4Processor.history.canUndo());
+    redoButton.setEnabled(tq4Processor.history.canRedo());
 }
 
 void TQ4AudioProcessorEditor::showSourceMenu()
@@ -523,11 +523,11 @@ void TQ4AudioProcessorEditor::handleSourceMenuResult(int result)
     const int detail = clampDetail(source, (result - 1) % 16);
 
     // Source and detail change together, so they are one undo step.
-    processor.history.beginGesture();
+    tq4Processor.history.beginGesture();
     setParameterPlain(ParamIds::source, source);
     setParameterPlain(ParamIds::nuance, detail);
-    processor.history.commitPending();
-    processor.history.endGesture();
+    tq4Processor.history.commitPending();
+    tq4Processor.history.endGesture();
     updateBreadcrumb();
 }
 
@@ -576,9 +576,9 @@ bool TQ4AudioProcessorEditor::keyPressed(const juce::KeyPress& key)
     const auto character = juce::CharacterFunctions::toUpperCase((juce::juce_wchar)key.getKeyCode());
     bool done = false;
     if (character == 'Z' && !mods.isShiftDown())
-        done = processor.history.undo();
+        done = tq4Processor.history.undo();
     else if ((character == 'Z' && mods.isShiftDown()) || (character == 'Y' && !mods.isShiftDown()))
-        done = processor.history.redo();
+        done = tq4Processor.history.redo();
     else
         return false;
 

@@ -118,7 +118,7 @@ private:
     void repaintCanvasArea(juce::Rectangle<int> canvasArea);
     juce::Point<float> toCanvas(const juce::MouseEvent&) const;
 
-    TQ4AudioProcessor& processor;
+    TQ4AudioProcessor& tq4Processor; // typed view of the base class's processor
 
     // Declared in construction order; destroyed in reverse, so bindings go before their controls
     // and the look-and-feel outlives everything drawn with it.

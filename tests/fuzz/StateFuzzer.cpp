@@ -21,6 +21,9 @@ juce::MemoryBlock save(TQ4AudioProcessor& p)
 }
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***);
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     juceRuntime = new juce::ScopedJuceInitialiser_GUI();
