@@ -122,22 +122,34 @@ MakeupNeed measureMakeupNeed(double sampleRate, const LearnSolution& solution,
     settings.outputDb = 0.0f;
 
     const int n = static_cast<int>(monoCapture.size());
-    std::vector<float> processed(monoCapture);
+    // One block at a time: the rendered output is only weighed, never kept.
+    float processed[needBlockSize];
 
     // Leased, not built: the render never drives, yet preparing an engine builds the drive's
     // oversamplers and calibrations, which cost more than the render itself.
     const juce::SharedResourcePointer<OfflineEnginePool> pool;
     const auto lease = pool->acquire(sampleRate, 1);
     CompressorEngine& engine = lease.engine();
+    // The output is weighed block by block while it is still in cache, instead of in a second pass.
+    IntegratedLoudnessMeter meter(sampleRate, n);
+    KWeighting weighting = makeKWeighting(sampleRate);
     for (int start = 0; start < n; start += needBlockSize)
     {
-        float* channel = processed.data() + start;
-        juce::AudioBuffer<float> block(&channel, 1, std::min(needBlockSize, n - start));
+        float* channel = processed;
+        const int length = std::min(needBlockSize, n - start);
+        std::copy_n(monoCapture.data() + start, length, processed);
+        juce::AudioBuffer<float> block(&channel, 1, length);
         engine.process(block, 1, settings);
+        for (int i = 0; i < length; ++i)
+        {
+            const double y = applyKWeighting(weighting, channel[i]);
+            double power = 0.0;
+            power += y * y;
+            meter.add(power);
+        }
     }
 
-    const float* out = processed.data();
-    const float outLufs = measureIntegratedLoudness(&out, 1, n, sampleRate);
+    const float outLufs = meter.loudness();
     if (inputLufs > -99.0f && outLufs > -99.0f)
         return {true, inputLufs - outLufs};
     return {};
