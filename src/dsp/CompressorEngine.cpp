@@ -173,6 +173,16 @@ void withSmoothedValues(bool ramping, Next&& ramped, Body&& body)
 // the coefficients the other way round, the smaller): the same pick, no branch. The form
 // target + (state - target) * c settles on a steady target, where c * state + (1 - c) * target rounds the
 // whole state on every sample and drifts, over the slow path's long times, by a thousandth of a dB.
+// Left unfused, the halving keeps the multiply-add on the slow envelope's own recursion: fused into
+// its uses, it put a multiply and a multiply-add there instead.
+[[gnu::always_inline]] inline float outsideFusedMultiplyAdd(float x) noexcept
+{
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    asm("" : "+x"(x));
+#endif
+    return x;
+}
+
 struct Ballistics
 {
     float attack, release, slowAttack, slowRelease;
@@ -188,11 +198,17 @@ struct Ballistics
 
     void step(float target, float& fast, float& slow) const noexcept
     {
+        step(target, outsideFusedMultiplyAdd(0.5f * target), fast, slow);
+    }
+
+    // halfTarget is 0.5 * target, which a caller may have at hand sooner.
+    void step(float target, float halfTarget, float& fast, float& slow) const noexcept
+    {
         const float fastStep = fast - target;
         const float fastAttack = target + fastStep * attack;
         const float fastRelease = target + fastStep * release;
         fast = fastByMax ? std::max(fastAttack, fastRelease) : std::min(fastAttack, fastRelease);
-        const float half = 0.5f * target;
+        const float half = halfTarget;
         const float slowStep = slow - half;
         const float slowAttackValue = half + slowStep * slowAttack;
         const float slowReleaseValue = half + slowStep * slowRelease;
@@ -343,6 +359,11 @@ void followMid(const float* mid, int n, MidFollower& follower) noexcept
     follower = f;
 }
 
+struct CurveTarget
+{
+    float target, half;
+};
+
 struct BallisticsState
 {
     float fast, slow, gr;
@@ -368,12 +389,15 @@ followStretch(Target&& targetOf, float* __restrict reductions, int n, const Ball
     float blockMaxDb = 0.0f;
     const auto follow = [&](int i)
     {
-        b.step(targetOf(i, gr), fast, slow);
+        const CurveTarget t = targetOf(i, gr);
+        b.step(t.target, t.half, fast, slow);
         gr = std::max(slow * slowWeight, fast);
         blockMaxDb = std::max(blockMaxDb, gr);
         reductions[i] = gr;
     };
-    const int all = std::min({n, levelCount, midCount});
+    // Without side envelopes (one channel, or the drive adding to them) the level follower still overlaps.
+    const int withLevel = std::min(n, levelCount);
+    const int all = std::min(withLevel, midCount);
     int i = 0;
     for (; i < all; ++i)
     {
@@ -381,11 +405,16 @@ followStretch(Target&& targetOf, float* __restrict reductions, int n, const Ball
         side.step(mid, i);
         follow(i);
     }
+    for (; i < withLevel; ++i)
+    {
+        f.step(level, meanSquares, i);
+        follow(i);
+    }
     for (int j = i; j < n; ++j)
         follow(j);
     for (int j = i; j < levelCount; ++j)
         f.step(level, meanSquares, j);
-    for (int j = i; j < midCount; ++j)
+    for (int j = all; j < midCount; ++j)
         side.step(mid, j);
     levelFollower = f;
     midFollower = side;
@@ -401,10 +430,15 @@ float followTargetsAndLevel(const float* __restrict targets, float* __restrict r
                             LevelFollower& levelFollower, const float* __restrict mid, int midCount,
                             MidFollower& midFollower) noexcept
 {
-    return followStretch([targets](int i, float) { return targets[i]; }, reductions, n, ballistics,
-                         slowWeight, state, level, meanSquares, levelCount, levelFollower, mid, midCount,
-                         midFollower);
+    const auto targetOf = [targets](int i, float) {
+        return CurveTarget{targets[i], outsideFusedMultiplyAdd(0.5f * targets[i])};
+    };
+    return followStretch(targetOf, reductions, n, ballistics, slowWeight, state, level, meanSquares,
+                         levelCount, levelFollower, mid, midCount, midFollower);
 }
+
+// The stretch of samples whose level runs ahead of the ballistics.
+constexpr int curveStretch = 32;
 
 struct CurveControls
 {
@@ -420,11 +454,30 @@ float followCurveAndLevel(const float* __restrict levelsDb, const CurveControls&
                           int midCount, MidFollower& midFollower) noexcept
 {
     const CurveControls c = controls;
-    const auto targetOf = [levelsDb, c](int i, float previousGr)
+    // The curve is slope * shape(level), and only the slope's ratio follows the reduction: the shape, the
+    // FET share and the knee tests run ahead as a pass, leaving the recursion one division and few steps.
+    float shapes[curveStretch], halfShapes[curveStretch], ratios[curveStretch];
+    const float halfKnee = 0.5f * c.kneeDb;
+    const float twoKnee = 2.0f * c.kneeDb;
+    for (int i = 0; i < n; ++i)
     {
         const float overDb = levelsDb[i] - c.thresholdDb;
-        return gainComputerDb(overDb, characterRatioScale(c.fet, c.opto, overDb, previousGr) * c.ratio,
-                              c.kneeDb);
+        const float x = overDb + halfKnee;
+        const bool belowKnee = -c.kneeDb > 2.0f * overDb;
+        const bool inside = c.kneeDb >= 2.0f * std::abs(overDb);
+        shapes[i] =
+            selectWithoutBranch(belowKnee, 0.0f, selectWithoutBranch(inside, x * x / twoKnee, overDb));
+        halfShapes[i] = 0.5f * shapes[i];
+        ratios[i] =
+            c.fet != 0.0f ? (1.0f + 0.6f * c.fet * expNegativeAtMostOne(overDb / 6.0f)) * c.ratio : c.ratio;
+    }
+    // 0.4 * opto * clamp(gr / 10, 0, 1) of the ratio's scale, with the clamp on the reduction itself; a
+    // reduction is never negative. Halving is exact, so the half target is the halves' own difference.
+    const float optoPerDb = 0.04f * c.opto * c.ratio;
+    const auto targetOf = [&](int i, float previousGr)
+    {
+        const float r = std::max(ratios[i] + optoPerDb * std::min(10.0f, previousGr), 1.0f);
+        return CurveTarget{shapes[i] - shapes[i] / r, halfShapes[i] - halfShapes[i] / r};
     };
     return followStretch(targetOf, reductions, n, ballistics, slowWeight, state, level, meanSquares,
                          levelCount, levelFollower, mid, midCount, midFollower);
@@ -953,7 +1006,7 @@ float CompressorEngine::runGainComputer(int n, const Coefficients& k)
 
     // The block runs in stretches: the level of the next one is followed while the ballistics run over this
     // one, and the conversions in between stay passes of their own that vectorise.
-    static constexpr int stretch = 32;
+    static constexpr int stretch = curveStretch;
     const auto stretchLength = [n](int start) { return std::max(0, std::min(stretch, n - start)); };
     const auto levelsDb = [&](int start, int m)
     {
