@@ -820,9 +820,26 @@ DriveEnvelopeConstants driveEnvelopeConstants(double oversampledRateHz) noexcept
     double sumFull = 0.0, sumLow = 0.0;
     long counted = 0;
 
+    // The tone by rotation, started afresh from sin and cos every 256 samples: a call of each per sample
+    // was most of an engine's preparation, and the rotation drifts by a few units in the last place.
+    constexpr long anchorEvery = 256;
+    const double step = twoPi * 1000.0 / fs;
+    const double stepCos = std::cos(step), stepSin = std::sin(step);
+    double s = 0.0, c = 1.0;
     for (long v = 0; v < length; ++v)
     {
-        const double s = std::sin(twoPi * 1000.0 * static_cast<double>(v) / fs);
+        if (v % anchorEvery == 0)
+        {
+            const double phase = twoPi * 1000.0 * static_cast<double>(v) / fs;
+            s = std::sin(phase);
+            c = std::cos(phase);
+        }
+        else
+        {
+            const double next = s * stepCos + c * stepSin;
+            c = c * stepCos - s * stepSin;
+            s = next;
+        }
         full = follow(full, std::abs(s));
         lowState += (s - lowState) * lowBand;
         low = follow(low, std::abs(lowState));
