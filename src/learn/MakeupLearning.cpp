@@ -109,13 +109,18 @@ MakeupNeed measureMakeupNeed(double sampleRate, const LearnSolution& solution,
         measureIntegratedLoudness(&in, 1, static_cast<int>(monoCapture.size()), sampleRate));
 }
 
-MakeupNeed measureMakeupNeed(double sampleRate, const LearnSolution& solution,
-                             const std::vector<float>& monoCapture, float inputLufs)
+namespace
+{
+
+// The integrated loudness of the capture rendered with the solution's settings, without makeup;
+// -100 when it cannot be measured.
+float renderedLoudness(double sampleRate, const LearnSolution& solution,
+                       const std::vector<float>& monoCapture)
 {
     const juce::ScopedNoDenormals noDenormals;
 
     if (!needMeasurable(sampleRate, monoCapture))
-        return {};
+        return -100.0f;
 
     EngineSettings settings = solutionSettings(solution, solution.character);
     settings.autoMakeup = false;
@@ -148,11 +153,22 @@ MakeupNeed measureMakeupNeed(double sampleRate, const LearnSolution& solution,
             meter.add(power);
         }
     }
+    return meter.loudness();
+}
 
-    const float outLufs = meter.loudness();
-    if (inputLufs > -99.0f && outLufs > -99.0f)
-        return {true, inputLufs - outLufs};
+MakeupNeed makeupNeed(float inputLufs, float outputLufs) noexcept
+{
+    if (inputLufs > -99.0f && outputLufs > -99.0f)
+        return {true, inputLufs - outputLufs};
     return {};
+}
+
+} // namespace
+
+MakeupNeed measureMakeupNeed(double sampleRate, const LearnSolution& solution,
+                             const std::vector<float>& monoCapture, float inputLufs)
+{
+    return makeupNeed(inputLufs, renderedLoudness(sampleRate, solution, monoCapture));
 }
 
 std::vector<double> traceFramePowers(const std::vector<float>& monoCapture, double sampleRate, int hop)
@@ -349,20 +365,26 @@ float measureLoudnessReduction(const LoudnessSimulation& simulation, const Engin
     return inLufs > -99.0f && outLufs > -99.0f ? inLufs - outLufs : 0.0f;
 }
 
-MakeupCorrectionCurve learnMakeupCurve(const MakeupLearnContext& context, int character)
+namespace
+{
+
+// Everything a curve needs but the render: the estimates and the simulated reductions at the learned
+// threshold and at every point's, so that it runs while the render does.
+struct CurveSimulation
+{
+    float estimateDb = 0.0f;
+    bool simulated = false;
+    float baseDb = 0.0f;
+    std::array<float, makeupCurveOffsetsDb.size()> estimates{}, reductions{}, shares{};
+};
+
+CurveSimulation simulateCurve(const MakeupLearnContext& context, int character)
 {
     const juce::ScopedNoDenormals noDenormals;
 
     const EngineSettings settings = makeupLearnSettings(context.solution, character, context.histogram);
-    LearnSolution solution = context.solution;
-    solution.character = character;
-
-    const float estimateDb = estimateMakeupDb(settings);
-    const MakeupNeed need = context.measures != nullptr
-                                ? measureMakeupNeed(context.sampleRate, solution, context.monoCapture,
-                                                    context.measures->loudnessLufs)
-                                : measureMakeupNeed(context.sampleRate, solution, context.monoCapture);
-    const float needDb = need.success ? need.db : estimateDb;
+    CurveSimulation result;
+    result.estimateDb = estimateMakeupDb(settings);
 
     const LevelTrace& trace = context.learnedStats.trace;
     const LoudnessSimulation simulation = buildLoudnessSimulation(
@@ -371,11 +393,32 @@ MakeupCorrectionCurve learnMakeupCurve(const MakeupLearnContext& context, int ch
                                     : traceFramePowers(context.monoCapture, context.sampleRate, trace.hop),
         character);
     if (simulation.detectorLevels.empty())
-        return straightLine(estimateDb, needDb);
+        return result;
 
-    const float baseDb = measureLoudnessReduction(simulation, settings);
-    const float renderMinusSimulationDb = needDb - baseDb;
+    result.simulated = true;
+    result.baseDb = measureLoudnessReduction(simulation, settings);
+    for (size_t i = 0; i < makeupCurveOffsetsDb.size(); ++i)
+    {
+        EngineSettings shifted = settings;
+        shifted.thresholdDb = pointThresholdDb(context.solution.thresholdDb, makeupCurveOffsetsDb[i]);
+        result.estimates[i] = shifted.histogramValid ? estimateMakeupDb(shifted) : 0.0f;
+        result.reductions[i] = measureLoudnessReduction(simulation, shifted);
+        // Away from the learned setting the render's deviation is trusted in proportion to how much
+        // the compressor works; under very light compression the proportion means nothing.
+        result.shares[i] = result.baseDb > lightReductionDb
+                               ? std::clamp(result.reductions[i] / result.baseDb, 0.0f, 1.0f)
+                               : 1.0f;
+    }
+    return result;
+}
 
+MakeupCorrectionCurve finishCurve(const CurveSimulation& simulation, MakeupNeed need)
+{
+    const float needDb = need.success ? need.db : simulation.estimateDb;
+    if (!simulation.simulated)
+        return straightLine(simulation.estimateDb, needDb);
+
+    const float renderMinusSimulationDb = needDb - simulation.baseDb;
     struct Point
     {
         float x, y;
@@ -383,14 +426,9 @@ MakeupCorrectionCurve learnMakeupCurve(const MakeupLearnContext& context, int ch
     std::array<Point, points> curvePoints{};
     for (size_t i = 0; i < makeupCurveOffsetsDb.size(); ++i)
     {
-        EngineSettings shifted = settings;
-        shifted.thresholdDb = pointThresholdDb(context.solution.thresholdDb, makeupCurveOffsetsDb[i]);
-        const float estimate = shifted.histogramValid ? estimateMakeupDb(shifted) : 0.0f;
-        const float reduction = measureLoudnessReduction(simulation, shifted);
-        // Away from the learned setting the render's deviation is trusted in proportion to how much
-        // the compressor works; under very light compression the proportion means nothing.
-        const float share = baseDb > lightReductionDb ? std::clamp(reduction / baseDb, 0.0f, 1.0f) : 1.0f;
-        curvePoints[i + 1] = {estimate, share * renderMinusSimulationDb + reduction - estimate};
+        const float estimate = simulation.estimates[i];
+        curvePoints[i + 1] = {estimate, simulation.shares[i] * renderMinusSimulationDb +
+                                            simulation.reductions[i] - estimate};
     }
 
     std::stable_sort(curvePoints.begin() + 1, curvePoints.end(),
@@ -408,11 +446,53 @@ MakeupCorrectionCurve learnMakeupCurve(const MakeupLearnContext& context, int ch
     return curve;
 }
 
+LearnSolution withCharacter(LearnSolution solution, int character) noexcept
+{
+    solution.character = character;
+    return solution;
+}
+
+} // namespace
+
+MakeupCorrectionCurve learnMakeupCurve(const MakeupLearnContext& context, int character)
+{
+    const LearnSolution solution = withCharacter(context.solution, character);
+    const MakeupNeed need = context.measures != nullptr
+                                ? measureMakeupNeed(context.sampleRate, solution, context.monoCapture,
+                                                    context.measures->loudnessLufs)
+                                : measureMakeupNeed(context.sampleRate, solution, context.monoCapture);
+    return finishCurve(simulateCurve(context, character), need);
+}
+
 MakeupLearnResult learnMakeup(const LearnSolution& solution, const std::vector<float>& monoCapture,
                               double sampleRate, const LearnStats& learnedStats)
 {
     if (monoCapture.size() > static_cast<size_t>(INT_MAX))
         return {};
+
+    // The renders are most of the work and need nothing but the solution, so they start first, one
+    // thread per character; the capture's measures and the simulations run here meanwhile.
+    constexpr int characters = 3;
+    LearnSolution solutions[characters];
+    float renderedLufs[characters] = {-100.0f, -100.0f, -100.0f};
+    std::thread workers[characters];
+    bool started[characters] = {};
+    const JoinOnExit joinWorkers{workers, characters};
+    for (int slot = 0; slot < characters; ++slot)
+    {
+        solutions[slot] = withCharacter(solution, characterOpto + slot);
+        try
+        {
+            workers[slot] = std::thread(
+                [&, slot]
+                { renderedLufs[slot] = renderedLoudness(sampleRate, solutions[slot], monoCapture); });
+            started[slot] = true;
+        }
+        catch (const std::system_error&)
+        {
+            // A thread that cannot be started costs time, not the result: the render runs here.
+        }
+    }
 
     const CaptureMeasures measures = measureCapture(monoCapture, sampleRate, learnedStats.trace.hop);
     const LevelHistogram& histogram = measures.histogram;
@@ -420,35 +500,18 @@ MakeupLearnResult learnMakeup(const LearnSolution& solution, const std::vector<f
         return {};
 
     const MakeupLearnContext context{solution, monoCapture, sampleRate, learnedStats, histogram, &measures};
-    MakeupCorrectionCurve curves[3];
-    {
-        std::thread workers[2];
-        bool started[2] = {};
-        const JoinOnExit joinWorkers{workers, 2};
-        for (int k = characterFet; k <= characterVca; ++k)
-        {
-            const auto slot = static_cast<size_t>(k - characterFet);
-            try
-            {
-                workers[slot] =
-                    std::thread([&curves, &context, k] { curves[k - 1] = learnMakeupCurve(context, k); });
-                started[slot] = true;
-            }
-            catch (const std::system_error&)
-            {
-                // A thread that cannot be started costs time, not the result: the curve is learnt inline.
-            }
-        }
+    CurveSimulation simulations[characters];
+    for (int slot = 0; slot < characters; ++slot)
+        simulations[slot] = simulateCurve(context, characterOpto + slot);
 
-        curves[0] = learnMakeupCurve(context, characterOpto);
-        for (size_t slot = 0; slot < 2; ++slot)
-        {
-            const int k = characterFet + static_cast<int>(slot);
-            if (started[slot])
-                workers[slot].join();
-            else
-                curves[k - 1] = learnMakeupCurve(context, k);
-        }
+    MakeupCorrectionCurve curves[characters];
+    for (int slot = 0; slot < characters; ++slot)
+    {
+        if (started[slot])
+            workers[slot].join();
+        else
+            renderedLufs[slot] = renderedLoudness(sampleRate, solutions[slot], monoCapture);
+        curves[slot] = finishCurve(simulations[slot], makeupNeed(measures.loudnessLufs, renderedLufs[slot]));
     }
 
     MakeupLearnResult result;

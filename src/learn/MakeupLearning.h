@@ -75,8 +75,8 @@ struct MakeupNeed
     float db = 0.0f;
 };
 
-// The histogram and the three curves, computed on the calling thread and two worker threads that
-// are joined before it returns. Not valid, with empty texts, when the histogram is not valid.
+// The histogram and the three curves: the three renders on worker threads, joined before it returns,
+// the rest on the calling thread. Not valid, with empty texts, when the histogram is not valid.
 MakeupLearnResult learnMakeup(const LearnSolution& solution, const std::vector<float>& monoCapture,
                               double sampleRate, const LearnStats& learnedStats);
 
