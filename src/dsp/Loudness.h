@@ -17,18 +17,23 @@ struct BiquadCoefficients
     double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
 };
 
+// The last two inputs and outputs of one section.
 struct BiquadState
 {
-    double s1 = 0.0, s2 = 0.0;
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
 };
 
-// Transposed direct form II: two state values and good behaviour in double. Inline: the loudness
-// passes run it for every sample.
+// Direct form I, in double: the feed-forward terms and the older output's come first, so that only one
+// multiply and one subtraction separate an output from the next. Inline: the loudness passes run it for
+// every sample.
 inline double processBiquad(const BiquadCoefficients& c, BiquadState& state, double x) noexcept
 {
-    const double y = c.b0 * x + state.s1;
-    state.s1 = c.b1 * x - c.a1 * y + state.s2;
-    state.s2 = c.b2 * x - c.a2 * y;
+    const double ahead = c.b0 * x + c.b1 * state.x1 + c.b2 * state.x2 - c.a2 * state.y2;
+    const double y = ahead - c.a1 * state.y1;
+    state.x2 = state.x1;
+    state.x1 = x;
+    state.y2 = state.y1;
+    state.y1 = y;
     return y;
 }
 
