@@ -419,17 +419,6 @@ TraceCompressor::TraceCompressor(double sampleRate, int hop, float attackMs, flo
     knee = std::fmax(kneeDb, 0.01f);
 }
 
-float TraceCompressor::step(float detectorLevelDb) noexcept
-{
-    const float over = detectorLevelDb - thresholdDb;
-    const float gr = gainComputerDb(over, characterRatioScale(fet, opto, over, out) * ratio, knee);
-    fast = (fast - gr) * (fast < gr ? attackCoeff : releaseCoeff) + gr;
-    const float half = gr * 0.5f;
-    slow = (slow - half) * (slow < half ? slowAttackCoeff : slowReleaseCoeff) + half;
-    out = std::max(slowWeight * slow, fast);
-    return out;
-}
-
 float simulateGainReduction(const SimulationContext& context, float thresholdDb, float ratio, float kneeDb)
 {
     const size_t frames = context.peak.size();

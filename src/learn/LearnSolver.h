@@ -1,6 +1,7 @@
 #pragma once
 
 #include "adapt/SourceCatalogue.h"
+#include "dsp/GainComputer.h"
 #include "learn/LearnStats.h"
 
 #include <array>
@@ -119,8 +120,18 @@ public:
     TraceCompressor(double sampleRate, int hop, float attackMs, float releaseMs, int character,
                     bool autoRelease, float thresholdDb, float ratio, float kneeDb) noexcept;
 
-    // Gain reduction in dB after the frame whose detector level is given.
-    float step(float detectorLevelDb) noexcept;
+    // Gain reduction in dB after the frame whose detector level is given. Inline and without branches:
+    // the simulations run it for every frame of a trace, many settings at a time.
+    float step(float detectorLevelDb) noexcept
+    {
+        const float over = detectorLevelDb - thresholdDb;
+        const float gr = gainComputerDb(over, characterRatioScale(fet, opto, over, out) * ratio, knee);
+        fast = (fast - gr) * selectWithoutBranch(fast < gr, attackCoeff, releaseCoeff) + gr;
+        const float half = gr * 0.5f;
+        slow = (slow - half) * selectWithoutBranch(slow < half, slowAttackCoeff, slowReleaseCoeff) + half;
+        out = std::max(slowWeight * slow, fast);
+        return out;
+    }
 
 private:
     float attackCoeff, releaseCoeff, slowAttackCoeff, slowReleaseCoeff, slowWeight;

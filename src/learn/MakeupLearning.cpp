@@ -329,40 +329,70 @@ LoudnessSimulation buildLoudnessSimulation(const LevelTrace& trace, std::vector<
 
 float measureLoudnessReduction(const LoudnessSimulation& simulation, const EngineSettings& settings)
 {
+    float reduction = 0.0f;
+    measureLoudnessReductions(simulation, &settings, 1, &reduction);
+    return reduction;
+}
+
+void measureLoudnessReductions(const LoudnessSimulation& simulation, const EngineSettings* settings,
+                               size_t count, float* reductions)
+{
+    std::fill(reductions, reductions + count, 0.0f);
     const LevelTrace& trace = simulation.trace;
     const size_t frames = trace.peak.size();
-    if (simulation.detectorLevels.empty() || settings.character != simulation.character ||
-        !(trace.sampleRate > 0.0) || !std::isfinite(trace.sampleRate) || trace.hop < 1 || frames == 0 ||
-        trace.rms.size() != frames || simulation.detectorLevels.size() != frames ||
-        simulation.framePowers.size() != frames)
-        return 0.0f;
-    if (!std::isfinite(settings.thresholdDb) || !std::isfinite(settings.ratio) ||
-        !std::isfinite(settings.kneeDb))
-        return 0.0f;
+    if (simulation.detectorLevels.empty() || !(trace.sampleRate > 0.0) || !std::isfinite(trace.sampleRate) ||
+        trace.hop < 1 || frames == 0 || trace.rms.size() != frames ||
+        simulation.detectorLevels.size() != frames || simulation.framePowers.size() != frames)
+        return;
 
-    TraceCompressor compressor(trace.sampleRate, trace.hop, settings.attackMs, settings.releaseMs,
-                               settings.character, settings.autoRelease, settings.thresholdDb, settings.ratio,
-                               settings.kneeDb);
-    const float mix = settings.mix >= 0.0f ? std::min(settings.mix, 1.0f) : 0.0f;
+    struct Lane
+    {
+        TraceCompressor compressor;
+        float mix;
+        size_t setting;
+    };
+    std::vector<Lane> lanes;
+    lanes.reserve(count);
+    for (size_t k = 0; k < count; ++k)
+    {
+        const EngineSettings& s = settings[k];
+        if (s.character != simulation.character || !std::isfinite(s.thresholdDb) || !std::isfinite(s.ratio) ||
+            !std::isfinite(s.kneeDb))
+            continue;
+        lanes.push_back({TraceCompressor(trace.sampleRate, trace.hop, s.attackMs, s.releaseMs, s.character,
+                                         s.autoRelease, s.thresholdDb, s.ratio, s.kneeDb),
+                         s.mix >= 0.0f ? std::min(s.mix, 1.0f) : 0.0f, k});
+    }
+    if (lanes.empty())
+        return;
 
     // 10^(-out / 20) through exp: the same within a unit in the last place of a double, a fraction of
-    // the cost of a general power.
+    // the cost of a general power. The settings step through each frame together: their recursions
+    // are independent, so one's latency hides behind the others' work.
     constexpr double minusLn10Over20 = -0.11512925464970228420;
-    std::vector<double> outputPowers(frames);
+    std::vector<double> outputPowers(frames * lanes.size());
     for (size_t i = 0; i < frames; ++i)
     {
-        const float out = compressor.step(simulation.detectorLevels[i]);
-
-        const double g = (1.0 - mix) + mix * std::exp(static_cast<double>(out) * minusLn10Over20);
-        outputPowers[i] = simulation.framePowers[i] * (g * g);
+        const float level = simulation.detectorLevels[i];
+        const double power = simulation.framePowers[i];
+        for (size_t k = 0; k < lanes.size(); ++k)
+        {
+            Lane& lane = lanes[k];
+            const float out = lane.compressor.step(level);
+            const double g =
+                (1.0 - lane.mix) + lane.mix * std::exp(static_cast<double>(out) * minusLn10Over20);
+            outputPowers[k * frames + i] = power * (g * g);
+        }
     }
 
-    std::vector<double> outPowers;
-    blockMeans(outputPowers.data(), frames, frameBlocks(trace), outPowers);
-
     const float inLufs = simulation.inputMeasured ? simulation.inputLufs : inputLoudness(simulation);
-    const float outLufs = measureGatedLoudness(outPowers);
-    return inLufs > -99.0f && outLufs > -99.0f ? inLufs - outLufs : 0.0f;
+    std::vector<double> outPowers;
+    for (size_t k = 0; k < lanes.size(); ++k)
+    {
+        blockMeans(outputPowers.data() + k * frames, frames, frameBlocks(trace), outPowers);
+        const float outLufs = measureGatedLoudness(outPowers);
+        reductions[lanes[k].setting] = inLufs > -99.0f && outLufs > -99.0f ? inLufs - outLufs : 0.0f;
+    }
 }
 
 namespace
@@ -396,13 +426,20 @@ CurveSimulation simulateCurve(const MakeupLearnContext& context, int character)
         return result;
 
     result.simulated = true;
-    result.baseDb = measureLoudnessReduction(simulation, settings);
-    for (size_t i = 0; i < makeupCurveOffsetsDb.size(); ++i)
+    // The learned setting first, then every point's.
+    constexpr size_t offsets = makeupCurveOffsetsDb.size();
+    std::array<EngineSettings, offsets + 1> shifted;
+    shifted.fill(settings);
+    for (size_t i = 0; i < offsets; ++i)
+        shifted[i + 1].thresholdDb = pointThresholdDb(context.solution.thresholdDb, makeupCurveOffsetsDb[i]);
+    std::array<float, offsets + 1> reductions{};
+    measureLoudnessReductions(simulation, shifted.data(), shifted.size(), reductions.data());
+
+    result.baseDb = reductions[0];
+    for (size_t i = 0; i < offsets; ++i)
     {
-        EngineSettings shifted = settings;
-        shifted.thresholdDb = pointThresholdDb(context.solution.thresholdDb, makeupCurveOffsetsDb[i]);
-        result.estimates[i] = shifted.histogramValid ? estimateMakeupDb(shifted) : 0.0f;
-        result.reductions[i] = measureLoudnessReduction(simulation, shifted);
+        result.estimates[i] = shifted[i + 1].histogramValid ? estimateMakeupDb(shifted[i + 1]) : 0.0f;
+        result.reductions[i] = reductions[i + 1];
         // Away from the learned setting the render's deviation is trusted in proportion to how much
         // the compressor works; under very light compression the proportion means nothing.
         result.shares[i] = result.baseDb > lightReductionDb

@@ -108,4 +108,8 @@ LoudnessSimulation buildLoudnessSimulation(const LevelTrace& trace, std::vector<
 // simulation does not fit them.
 float measureLoudnessReduction(const LoudnessSimulation& simulation, const EngineSettings& settings);
 
+// The same for count settings at once, into reductions[0..count).
+void measureLoudnessReductions(const LoudnessSimulation& simulation, const EngineSettings* settings,
+                               size_t count, float* reductions);
+
 } // namespace tq4

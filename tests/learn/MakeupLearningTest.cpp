@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -380,6 +381,37 @@ TEST(MakeupLearning, LoudnessReductionOfASteadyLevelIsTheStaticReduction)
         s.character = c.character;
         EXPECT_NEAR(measureLoudnessReduction(z, s), c.expectedDb, 0.1f) << c.name;
     }
+}
+
+TEST(MakeupLearning, SettingsMeasuredTogetherEachGetTheirOwnReduction)
+{
+    // Steady -10 dBFS: 20 dB over -30 at ratio 4 takes 15 dB; 10 dB over -20 takes 7.5 dB, of which a
+    // half mix leaves -20 log10(0.5 + 0.5 * 10^(-7.5/20)). Settings that do not fit get 0 in their place.
+    const size_t frames = 3000;
+    const LoudnessSimulation z =
+        buildLoudnessSimulation(steadyTrace(frames, -10.0), std::vector<double>(frames, 0.01), 3);
+    EngineSettings base;
+    base.ratio = 4.0f;
+    base.kneeDb = 6.0f;
+    base.attackMs = 5.0f;
+    base.character = 3;
+
+    EngineSettings settings[5] = {base, base, base, base, base};
+    settings[0].thresholdDb = -30.0f;
+    settings[1].thresholdDb = std::numeric_limits<float>::quiet_NaN();
+    settings[2].thresholdDb = -20.0f;
+    settings[2].mix = 0.5f;
+    settings[3].character = 2;
+    settings[4].thresholdDb = -30.0f;
+    float reductions[5] = {-1.0f, -1.0f, -1.0f, -1.0f, -1.0f};
+    measureLoudnessReductions(z, settings, 5, reductions);
+
+    EXPECT_NEAR(reductions[0], 15.0f, 0.1f);
+    EXPECT_EQ(reductions[1], 0.0f) << "non-finite threshold";
+    EXPECT_NEAR(reductions[2], 2.965f, 0.05f);
+    EXPECT_EQ(reductions[3], 0.0f) << "another character";
+    EXPECT_EQ(reductions[4], reductions[0]) << "the same setting twice";
+    EXPECT_EQ(reductions[0], measureLoudnessReduction(z, settings[0]));
 }
 
 TEST(MakeupLearning, LoudnessReductionIsZeroForASimulationThatDoesNotFit)
