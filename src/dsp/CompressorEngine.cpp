@@ -373,10 +373,10 @@ struct BallisticsState
 // over the last block's mid: the recursions do not depend on each other, so their latencies overlap.
 // targetOf(i, previous reduction) is the gain computer's target of sample i. Returns the largest reduction.
 // Always inlined, so that it is built for the target of each caller's clone.
-template <typename Target>
+template <typename Target, typename Weigh>
 [[gnu::always_inline]] inline float
-followStretch(Target&& targetOf, float* __restrict reductions, int n, const Ballistics& ballistics,
-              float slowWeight, BallisticsState& state, float* __restrict level,
+followStretch(Target&& targetOf, Weigh&& weighSlow, float* __restrict reductions, int n,
+              const Ballistics& ballistics, BallisticsState& state, float* __restrict level,
               float* __restrict meanSquares, int levelCount, LevelFollower& levelFollower,
               const float* __restrict mid, int midCount, MidFollower& midFollower) noexcept
 {
@@ -391,7 +391,7 @@ followStretch(Target&& targetOf, float* __restrict reductions, int n, const Ball
     {
         const CurveTarget t = targetOf(i, gr);
         b.step(t.target, t.half, fast, slow);
-        gr = std::max(slow * slowWeight, fast);
+        gr = std::max(weighSlow(slow), fast);
         blockMaxDb = std::max(blockMaxDb, gr);
         reductions[i] = gr;
     };
@@ -433,8 +433,9 @@ float followTargetsAndLevel(const float* __restrict targets, float* __restrict r
     const auto targetOf = [targets](int i, float) {
         return CurveTarget{targets[i], outsideFusedMultiplyAdd(0.5f * targets[i])};
     };
-    return followStretch(targetOf, reductions, n, ballistics, slowWeight, state, level, meanSquares,
-                         levelCount, levelFollower, mid, midCount, midFollower);
+    return followStretch(
+        targetOf, [slowWeight](float slow) { return slow * slowWeight; }, reductions, n, ballistics, state,
+        level, meanSquares, levelCount, levelFollower, mid, midCount, midFollower);
 }
 
 // The stretch of samples whose level runs ahead of the ballistics.
@@ -468,19 +469,48 @@ float followCurveAndLevel(const float* __restrict levelsDb, const CurveControls&
         shapes[i] =
             selectWithoutBranch(belowKnee, 0.0f, selectWithoutBranch(inside, x * x / twoKnee, overDb));
         halfShapes[i] = 0.5f * shapes[i];
-        ratios[i] =
-            c.fet != 0.0f ? (1.0f + 0.6f * c.fet * expNegativeAtMostOne(overDb / 6.0f)) * c.ratio : c.ratio;
     }
+    if (c.fet == 0.0f)
+        std::fill(ratios, ratios + n, c.ratio);
+    else
+        for (int i = 0; i < n; ++i)
+            ratios[i] =
+                (1.0f + 0.6f * c.fet * expNegativeAtMostOne((levelsDb[i] - c.thresholdDb) / 6.0f)) * c.ratio;
     // 0.4 * opto * clamp(gr / 10, 0, 1) of the ratio's scale, with the clamp on the reduction itself; a
     // reduction is never negative. Halving is exact, so the half target is the halves' own difference.
     const float optoPerDb = 0.04f * c.opto * c.ratio;
-    const auto targetOf = [&](int i, float previousGr)
+    // Inlined like the stretch itself, so that it is built for this clone's target.
+    const auto follow = [&](auto&& targetOf) __attribute__((always_inline))
     {
-        const float r = std::max(ratios[i] + optoPerDb * std::min(10.0f, previousGr), 1.0f);
-        return CurveTarget{shapes[i] - shapes[i] / r, halfShapes[i] - halfShapes[i] / r};
+        // The slow path is the recursion's longer one; at a whole weight it loses a multiply.
+        if (slowWeight == 1.0f)
+            return followStretch(
+                targetOf, [](float slow) { return slow; }, reductions, n, ballistics, state, level,
+                meanSquares, levelCount, levelFollower, mid, midCount, midFollower);
+        return followStretch(
+            targetOf, [slowWeight](float slow) { return slow * slowWeight; }, reductions, n, ballistics,
+            state, level, meanSquares, levelCount, levelFollower, mid, midCount, midFollower);
     };
-    return followStretch(targetOf, reductions, n, ballistics, slowWeight, state, level, meanSquares,
-                         levelCount, levelFollower, mid, midCount, midFollower);
+    if (c.ratio >= 1.0f)
+    {
+        // Every ratio is then at least 1, so the floor at 1 never acts, and rounding is monotonic: the
+        // clamp at 10 dB becomes a cap on the ratio, one step fewer on the recursion.
+        float tops[curveStretch];
+        for (int i = 0; i < n; ++i)
+            tops[i] = ratios[i] + optoPerDb * 10.0f;
+        return follow(
+            [&](int i, float previousGr)
+            {
+                const float r = std::min(ratios[i] + optoPerDb * previousGr, tops[i]);
+                return CurveTarget{shapes[i] - shapes[i] / r, halfShapes[i] - halfShapes[i] / r};
+            });
+    }
+    return follow(
+        [&](int i, float previousGr)
+        {
+            const float r = std::max(ratios[i] + optoPerDb * std::min(10.0f, previousGr), 1.0f);
+            return CurveTarget{shapes[i] - shapes[i] / r, halfShapes[i] - halfShapes[i] / r};
+        });
 }
 
 // The FET colouring of a block before its DC blocker, from the gain-reduced input; gained[-1] holds the last
