@@ -501,14 +501,40 @@ MakeupCorrectionCurve learnMakeupCurve(const MakeupLearnContext& context, int ch
     return finishCurve(simulateCurve(context, character), need);
 }
 
+std::future<CaptureMeasures> startMeasuringCapture(const std::vector<float>& monoCapture, double sampleRate,
+                                                   int hop)
+{
+    const auto measure = [&monoCapture, sampleRate, hop]
+    { return measureCapture(monoCapture, sampleRate, hop); };
+    try
+    {
+        return std::async(std::launch::async, measure);
+    }
+    catch (const std::system_error&)
+    {
+        // Without a thread to spare it runs on the thread that waits for it.
+        return std::async(std::launch::deferred, measure);
+    }
+}
+
 MakeupLearnResult learnMakeup(const LearnSolution& solution, const std::vector<float>& monoCapture,
                               double sampleRate, const LearnStats& learnedStats)
 {
-    if (monoCapture.size() > static_cast<size_t>(INT_MAX))
+    return learnMakeup(
+        solution, monoCapture, sampleRate, learnedStats,
+        std::async(std::launch::deferred,
+                   [&] { return measureCapture(monoCapture, sampleRate, learnedStats.trace.hop); }));
+}
+
+MakeupLearnResult learnMakeup(const LearnSolution& solution, const std::vector<float>& monoCapture,
+                              double sampleRate, const LearnStats& learnedStats,
+                              std::future<CaptureMeasures> measuring)
+{
+    if (monoCapture.size() > static_cast<size_t>(INT_MAX) || !measuring.valid())
         return {};
 
     // The renders are most of the work and need nothing but the solution, so they start first, one
-    // thread per character; the capture's measures and the simulations run here meanwhile.
+    // thread per character; the simulations run here meanwhile, and the measures unless under way.
     constexpr int characters = 3;
     LearnSolution solutions[characters];
     float renderedLufs[characters] = {-100.0f, -100.0f, -100.0f};
@@ -531,7 +557,7 @@ MakeupLearnResult learnMakeup(const LearnSolution& solution, const std::vector<f
         }
     }
 
-    const CaptureMeasures measures = measureCapture(monoCapture, sampleRate, learnedStats.trace.hop);
+    const CaptureMeasures measures = measuring.get();
     const LevelHistogram& histogram = measures.histogram;
     if (!histogram.valid)
         return {};

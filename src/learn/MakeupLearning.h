@@ -9,6 +9,7 @@
 #include <juce_core/juce_core.h>
 
 #include <array>
+#include <future>
 #include <vector>
 
 namespace tq4
@@ -79,6 +80,18 @@ struct MakeupNeed
 // the rest on the calling thread. Not valid, with empty texts, when the histogram is not valid.
 MakeupLearnResult learnMakeup(const LearnSolution& solution, const std::vector<float>& monoCapture,
                               double sampleRate, const LearnStats& learnedStats);
+
+// measureCapture on a thread of its own where one can be started, else when its result is asked for:
+// the measures need no solution, so they can run while the learn is solved. The capture must outlive
+// the future.
+std::future<CaptureMeasures> startMeasuringCapture(const std::vector<float>& monoCapture, double sampleRate,
+                                                   int hop);
+
+// The same with the capture's measures from startMeasuringCapture (with the trace's hop); the renders
+// start before they are waited for.
+MakeupLearnResult learnMakeup(const LearnSolution& solution, const std::vector<float>& monoCapture,
+                              double sampleRate, const LearnStats& learnedStats,
+                              std::future<CaptureMeasures> measures);
 
 // The curve of one character (1 OPTO, 2 FET, 3 VCA).
 MakeupCorrectionCurve learnMakeupCurve(const MakeupLearnContext& context, int character);

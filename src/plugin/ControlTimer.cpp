@@ -164,6 +164,9 @@ void TQ4AudioProcessor::finishLearn()
     const int detail = tq4::clampDetail(source, rounded(tq4::ParamIds::nuance));
     const int character = rounded(tq4::ParamIds::character);
     auto captures = analyser.takeCaptures();
+    // Measured while the learn is solved; waited for by the makeup learning, or on the way out.
+    auto captureMeasures =
+        tq4::startMeasuringCapture(captures.mono, currentSampleRate, learnedStats.trace.hop);
 
     learnedSolution = tq4::solveLearnRounded(learnedStats, source, detail, character);
     if (learnedSolution.valid)
@@ -171,7 +174,8 @@ void TQ4AudioProcessor::finishLearn()
         const int baseCharacter =
             character == 0 ? learnedSolution.character : tq4::solvedCharacter(learnedStats, source, detail);
 
-        const auto makeup = tq4::learnMakeup(learnedSolution, captures.mono, currentSampleRate, learnedStats);
+        const auto makeup = tq4::learnMakeup(learnedSolution, captures.mono, currentSampleRate, learnedStats,
+                                             std::move(captureMeasures));
 
         bool written = false;
         {
