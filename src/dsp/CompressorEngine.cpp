@@ -654,12 +654,20 @@ void reductionsToGains(const float* reductionsDb, float* gains, int n) noexcept
         gains[i] = reductionToGain(reductionsDb[i]);
 }
 
-bool CompressorEngine::prepare(double newSampleRate, int newNumChannels)
+bool CompressorEngine::prepare(double newSampleRate, int newNumChannels,
+                               DriveStage::Calibration driveCalibration)
 {
     const double rate = std::max(newSampleRate, 8000.0);
     const int channels = std::max(newNumChannels, 1);
     if (prepared && rate == preparedSampleRate && channels == preparedChannels)
+    {
+        if (driveCalibration == DriveStage::Calibration::atPrepare)
+        {
+            driveStages[0].calibrate();
+            driveStages[1].calibrate(&driveStages[0]);
+        }
         return false;
+    }
 
     sampleRate = rate;
     numChannels = channels;
@@ -673,8 +681,8 @@ bool CompressorEngine::prepare(double newSampleRate, int newNumChannels)
     fetDcCoefficient = 1.0f - 31.415928f / static_cast<float>(sampleRate);
 
     driveMids.setSize(2, maxBlockSize);
-    driveStages[0].prepare(sampleRate);
-    driveStages[1].prepare(sampleRate, &driveStages[0]);
+    driveStages[0].prepare(sampleRate, nullptr, driveCalibration);
+    driveStages[1].prepare(sampleRate, &driveStages[0], driveCalibration);
 
     // Everything else waits for the oversampled mid.
     latencySamples = driveStages[0].latency();

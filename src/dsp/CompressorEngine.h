@@ -27,8 +27,11 @@ class CompressorEngine
 public:
     static constexpr int maxBlockSize = 8192;
 
-    // Sizes everything for the rate and channel count; false when already prepared for both.
-    bool prepare(double sampleRate, int numChannels);
+    // Sizes everything for the rate and channel count; false when already prepared for both. An engine
+    // whose drive calibrates at first use must not run on the audio thread: switching its drive on
+    // calibrates there.
+    bool prepare(double sampleRate, int numChannels,
+                 DriveStage::Calibration driveCalibration = DriveStage::Calibration::atPrepare);
     void reset();
 
     // 1 processes, 0 outputs the input delayed by the latency; reached over a 10 ms ramp.

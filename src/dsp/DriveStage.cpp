@@ -47,21 +47,24 @@ float DriveStage::oversamplerLatency(int index) const noexcept
     return (index == 0 || index == 1) ? latencies[static_cast<size_t>(index)] : 0.0f;
 }
 
-void DriveStage::prepare(double sampleRate, const DriveStage* other)
+void DriveStage::prepare(double sampleRate, const DriveStage* other, Calibration calibration)
 {
     const double sr = std::max(sampleRate, 8000.0);
 
     if (preparedRate == sr)
+    {
+        if (calibration == Calibration::atPrepare)
+            calibrate(other);
         return;
+    }
 
     const bool shareWithOther = other != nullptr && other != this && other->preparedRate == sr;
 
     testSine = driveTestSine();
     toneCoefficient = static_cast<float>(std::exp(-twoPi * 9000.0 / sr));
 
-    for (size_t i = 0; i < 2; ++i)
-        envelopeConstants[i] = shareWithOther ? other->envelopeConstants[i]
-                                              : driveEnvelopeConstants(sr * (i == 0 ? 16.0 : 32.0));
+    calibrated = false;
+    envelopeConstants = {};
 
     silenceLimit = static_cast<int>(std::floor(3.0 * sr));
     dcCoefficient = static_cast<float>(1.0 - twoPi * 80.0 / sr);
@@ -85,8 +88,23 @@ void DriveStage::prepare(double sampleRate, const DriveStage* other)
     dryWrite = 0;
 
     preparedRate = sr;
+    if (calibration == Calibration::atPrepare)
+        calibrate(other);
     switchOversampler(oversamplerIndex);
     reset();
+}
+
+void DriveStage::calibrate(const DriveStage* other) noexcept
+{
+    if (calibrated || preparedRate <= 0.0)
+        return;
+    if (other != nullptr && other != this && other->preparedRate == preparedRate && other->calibrated)
+        envelopeConstants = other->envelopeConstants;
+    else
+        for (size_t i = 0; i < 2; ++i)
+            envelopeConstants[i] = driveEnvelopeConstants(preparedRate * (i == 0 ? 16.0 : 32.0));
+    calibrated = true;
+    envelope = envelopeConstants[static_cast<size_t>(oversamplerIndex)];
 }
 
 float DriveStage::measureLatency(HalfBandOversampler& oversampler)
@@ -129,6 +147,8 @@ void DriveStage::setVoicing(int type, float amount)
     currentVoicing = driveVoicing(type, amount);
     needsPriming = true;
     active = currentVoicing.amount >= inactiveAmount;
+    if (active)
+        calibrate();
 
     if (preparedRate > 0.0)
         dcCoefficient = static_cast<float>(1.0 - twoPi * currentVoicing.highPassHz / preparedRate);

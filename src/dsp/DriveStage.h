@@ -33,9 +33,23 @@ public:
     DriveStage(const DriveStage&) = delete;
     DriveStage& operator=(const DriveStage&) = delete;
 
+    // When the envelope calibration runs: it is most of a preparation, and a render that never drives
+    // needs only the latency.
+    enum class Calibration
+    {
+        atPrepare,
+        atFirstUse // by the first setVoicing that activates the stage; for engines off the audio thread
+    };
+
     // Allocates. Takes the envelope constants and measured latencies from `other` when it is
     // prepared at the same rate. Does nothing when already prepared for the rate.
-    void prepare(double sampleRate, const DriveStage* other = nullptr);
+    void prepare(double sampleRate, const DriveStage* other = nullptr,
+                 Calibration calibration = Calibration::atPrepare);
+
+    // The envelope calibration, from `other` when it has one at the same rate; nothing when done.
+    // Allocates nothing but takes milliseconds.
+    void calibrate(const DriveStage* other = nullptr) noexcept;
+    bool isCalibrated() const noexcept { return calibrated; }
 
     // Rebuilds the voicing and recalibrates, unless type and amount are both unchanged.
     void setVoicing(int type, float amount);
@@ -86,6 +100,7 @@ private:
     std::array<HalfBandOversampler, 2> oversamplers;
     std::array<float, 2> latencies{};
     std::array<DriveEnvelopeConstants, 2> envelopeConstants{};
+    bool calibrated = false;
     int oversamplerIndex = 1;
     DriveEnvelopeConstants envelope; // of the oversampler in use
 

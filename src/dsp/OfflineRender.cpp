@@ -38,7 +38,8 @@ OfflineEnginePool::Lease::~Lease()
         pool->giveBack(std::move(leased), rate, channels);
 }
 
-OfflineEnginePool::Lease OfflineEnginePool::acquire(double sampleRate, int numChannels)
+OfflineEnginePool::Lease OfflineEnginePool::acquire(double sampleRate, int numChannels,
+                                                    DriveStage::Calibration driveCalibration)
 {
     std::unique_ptr<CompressorEngine> engine;
     {
@@ -55,7 +56,7 @@ OfflineEnginePool::Lease OfflineEnginePool::acquire(double sampleRate, int numCh
     // Prepared outside the lock: it takes milliseconds, and other threads may want their own.
     if (engine == nullptr)
         engine = std::make_unique<CompressorEngine>();
-    if (!engine->prepare(sampleRate, numChannels))
+    if (!engine->prepare(sampleRate, numChannels, driveCalibration))
         engine->reset();
     return Lease(*this, std::move(engine), sampleRate, numChannels);
 }

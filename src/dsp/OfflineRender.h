@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dsp/DriveStage.h"
 #include "dsp/EngineSettings.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
@@ -60,7 +61,9 @@ public:
         int channels = 0;
     };
 
-    Lease acquire(double sampleRate, int numChannels);
+    // An engine for renders that never drive can leave its drive's calibration until first use.
+    Lease acquire(double sampleRate, int numChannels,
+                  DriveStage::Calibration driveCalibration = DriveStage::Calibration::atPrepare);
 
     // Engines kept idle at most; more are destroyed on return.
     static constexpr size_t maxIdle = 4;

@@ -130,10 +130,10 @@ float renderedLoudness(double sampleRate, const LearnSolution& solution,
     // One block at a time: the rendered output is only weighed, never kept.
     float processed[needBlockSize];
 
-    // Leased, not built: the render never drives, yet preparing an engine builds the drive's
-    // oversamplers and calibrations, which cost more than the render itself.
+    // Leased, not built, and without the drive's calibration: the render never drives, yet the
+    // calibration costs about as much as the render.
     const juce::SharedResourcePointer<OfflineEnginePool> pool;
-    const auto lease = pool->acquire(sampleRate, 1);
+    const auto lease = pool->acquire(sampleRate, 1, DriveStage::Calibration::atFirstUse);
     CompressorEngine& engine = lease.engine();
     // The output is weighed block by block while it is still in cache, instead of in a second pass.
     IntegratedLoudnessMeter meter(sampleRate, n);

@@ -337,3 +337,31 @@ TEST_F(EngineDriveTest, StageSleepsAfterThreeSecondsOfZerosAndWakesOnSignal)
 }
 
 } // namespace
+
+TEST_F(EngineDriveTest, AnEngineCalibratingAtFirstUseDrivesAsOneCalibratedAtPrepare)
+{
+    // The drive comes on half-way, after blocks without it, and a second engine is prepared again
+    // for full calibration after a first-use preparation: each must sound as the eager engine does.
+    const auto input = programme(2, 24000, rate);
+    for (const int type : allTypes)
+    {
+        const auto settingsAt = [type](int position)
+        { return driveSettings(type, 60.0f, position >= 12000); };
+        const auto expected = rendered(rate, input, 512, settingsAt);
+
+        CompressorEngine lazy, reprepared;
+        lazy.prepare(rate, 2, DriveStage::Calibration::atFirstUse);
+        reprepared.prepare(rate, 2, DriveStage::Calibration::atFirstUse);
+        EXPECT_FALSE(reprepared.prepare(rate, 2));
+        for (CompressorEngine* engine : {&lazy, &reprepared})
+        {
+            juce::AudioBuffer<float> output(input);
+            render(*engine, output, 512, settingsAt);
+            for (int c = 0; c < 2; ++c)
+                for (int i = 0; i < output.getNumSamples(); ++i)
+                    ASSERT_EQ(output.getSample(c, i), expected.getSample(c, i))
+                        << "type " << type << ", channel " << c << ", sample " << i
+                        << (engine == &lazy ? " (first use)" : " (prepared again)");
+        }
+    }
+}
