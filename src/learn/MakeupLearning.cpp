@@ -5,6 +5,7 @@
 #include "dsp/GainComputer.h"
 #include "dsp/Makeup.h"
 #include "dsp/OfflineRender.h"
+#include "dsp/VectorClones.h"
 #include "learn/MakeupTexts.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
@@ -327,6 +328,27 @@ LoudnessSimulation buildLoudnessSimulation(const LevelTrace& trace, std::vector<
     return simulation;
 }
 
+namespace
+{
+
+// The frame powers through the mix of dry and reduced signal; 10^(-out / 20) as an exp, a fraction of the
+// cost of a general power.
+TQ4_VECTOR_CLONES
+void weighReductions(const float* __restrict reductionsDb, const double* __restrict framePowers, float mix,
+                     double* __restrict powers, size_t n) noexcept
+{
+    constexpr double minusLn10Over20 = -0.11512925464970228420;
+    const double wet = mix;
+    for (size_t i = 0; i < n; ++i)
+    {
+        const double g =
+            (1.0 - wet) + wet * expOfNonPositive(static_cast<double>(reductionsDb[i]) * minusLn10Over20);
+        powers[i] = framePowers[i] * (g * g);
+    }
+}
+
+} // namespace
+
 float measureLoudnessReduction(const LoudnessSimulation& simulation, const EngineSettings& settings)
 {
     float reduction = 0.0f;
@@ -366,24 +388,19 @@ void measureLoudnessReductions(const LoudnessSimulation& simulation, const Engin
     if (lanes.empty())
         return;
 
-    // 10^(-out / 20) through exp: the same within a unit in the last place of a double, a fraction of
-    // the cost of a general power. The settings step through each frame together: their recursions
-    // are independent, so one's latency hides behind the others' work.
-    constexpr double minusLn10Over20 = -0.11512925464970228420;
-    std::vector<double> outputPowers(frames * lanes.size());
+    // The settings step through each frame together: their recursions are independent, so one's latency
+    // hides behind the others' work. The gains follow as a pass of their own.
+    std::vector<float> outs(frames * lanes.size());
     for (size_t i = 0; i < frames; ++i)
     {
         const float level = simulation.detectorLevels[i];
-        const double power = simulation.framePowers[i];
         for (size_t k = 0; k < lanes.size(); ++k)
-        {
-            Lane& lane = lanes[k];
-            const float out = lane.compressor.step(level);
-            const double g =
-                (1.0 - lane.mix) + lane.mix * std::exp(static_cast<double>(out) * minusLn10Over20);
-            outputPowers[k * frames + i] = power * (g * g);
-        }
+            outs[k * frames + i] = lanes[k].compressor.step(level);
     }
+    std::vector<double> outputPowers(frames * lanes.size());
+    for (size_t k = 0; k < lanes.size(); ++k)
+        weighReductions(outs.data() + k * frames, simulation.framePowers.data(), lanes[k].mix,
+                        outputPowers.data() + k * frames, frames);
 
     const float inLufs = simulation.inputMeasured ? simulation.inputLufs : inputLoudness(simulation);
     std::vector<double> outPowers;

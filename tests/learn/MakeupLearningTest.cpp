@@ -383,6 +383,26 @@ TEST(MakeupLearning, LoudnessReductionOfASteadyLevelIsTheStaticReduction)
     }
 }
 
+TEST(MakeupLearning, ExpOfNonPositiveIsWithinTwoUnitsInTheLastPlaceOfStdExp)
+{
+    // Evenly over the reductions a trace can carry, and densely near 0 and the octave boundaries.
+    std::vector<double> xs = {0.0, -0.0, -1.0e-300, -std::log(2.0), -0.5 * std::log(2.0), -700.0};
+    for (int i = 0; i <= 200000; ++i)
+        xs.push_back(-700.0 * i / 200000.0);
+    for (int i = 0; i <= 20000; ++i)
+        xs.push_back(-1.0e-3 * i);
+    double worstUlps = 0.0;
+    for (const double x : xs)
+    {
+        const double expected = std::exp(x);
+        const double ulp = std::nextafter(expected, 2.0 * expected) - expected;
+        worstUlps = std::max(worstUlps, std::abs(expOfNonPositive(x) - expected) / ulp);
+    }
+    EXPECT_LE(worstUlps, 2.0);
+    EXPECT_EQ(expOfNonPositive(0.0), 1.0);
+    EXPECT_EQ(expOfNonPositive(-800.0), expOfNonPositive(-700.0));
+}
+
 TEST(MakeupLearning, SettingsMeasuredTogetherEachGetTheirOwnReduction)
 {
     // Steady -10 dBFS: 20 dB over -30 at ratio 4 takes 15 dB; 10 dB over -20 takes 7.5 dB, of which a
