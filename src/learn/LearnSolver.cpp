@@ -417,6 +417,9 @@ TraceCompressor::TraceCompressor(double sampleRate, int hop, float attackMs, flo
     opto = character == characterOpto ? 1.0f : 0.0f;
     // The engine never runs a knee narrower than 0.01 dB; neither does its model.
     knee = std::fmax(kneeDb, 0.01f);
+    twoKnee = 2.0f * knee;
+    optoPerDb = 0.04f * opto * ratio;
+    ratioAtLeastOne = ratio >= 1.0f;
 }
 
 float simulateGainReduction(const SimulationContext& context, float thresholdDb, float ratio, float kneeDb)

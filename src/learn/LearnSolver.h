@@ -124,8 +124,21 @@ public:
     // the simulations run it for every frame of a trace, many settings at a time.
     float step(float detectorLevelDb) noexcept
     {
+        // The curve is slope * shape(level), and only the slope's ratio follows the reduction (OPTO): the
+        // shape and the FET share stay off the recursion from one frame's reduction to the next.
         const float over = detectorLevelDb - thresholdDb;
-        const float gr = gainComputerDb(over, characterRatioScale(fet, opto, over, out) * ratio, knee);
+        const float x = over + 0.5f * knee;
+        const bool belowKnee = -knee > 2.0f * over;
+        const bool inside = knee >= 2.0f * std::abs(over);
+        const float shape =
+            selectWithoutBranch(belowKnee, 0.0f, selectWithoutBranch(inside, x * x / twoKnee, over));
+        const float ratioBase =
+            (fet != 0.0f ? 1.0f + 0.6f * fet * std::exp(-std::max(over, 0.0f) / 6.0f) : 1.0f) * ratio;
+        // 0.4 * opto * clamp(out / 10, 0, 1) of the scale; a reduction is never negative. With a ratio of
+        // at least 1 the floor at 1 never acts and the clamp becomes a cap, one step fewer.
+        const float r = ratioAtLeastOne ? std::min(ratioBase + optoPerDb * out, ratioBase + optoPerDb * 10.0f)
+                                        : std::max(ratioBase + optoPerDb * std::min(10.0f, out), 1.0f);
+        const float gr = shape - shape / r;
         fast = (fast - gr) * selectWithoutBranch(fast < gr, attackCoeff, releaseCoeff) + gr;
         const float half = gr * 0.5f;
         slow = (slow - half) * selectWithoutBranch(slow < half, slowAttackCoeff, slowReleaseCoeff) + half;
@@ -136,6 +149,8 @@ public:
 private:
     float attackCoeff, releaseCoeff, slowAttackCoeff, slowReleaseCoeff, slowWeight;
     float fet, opto, thresholdDb, ratio, knee;
+    float twoKnee, optoPerDb;
+    bool ratioAtLeastOne;
     float fast = 0.0f, slow = 0.0f, out = 0.0f;
 };
 
