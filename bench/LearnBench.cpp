@@ -4,6 +4,10 @@
 
 #include "../tests/support/LearnSignals.h"
 #include "dsp/DriveEqWorker.h"
+#include "dsp/OfflineRender.h"
+#include "learn/LearnAnalyser.h"
+#include "learn/LearnSolver.h"
+#include "learn/MakeupLearning.h"
 #include "plugin/PluginProcessor.h"
 
 #include <benchmark/benchmark.h>
@@ -101,6 +105,54 @@ void finishingTick(benchmark::State& state)
         1000.0 * cpuSeconds / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
 }
 
+// What the learn of one material hears and solves, made once per run.
+struct LearnedMaterial
+{
+    tq4::LearnStats stats;
+    tq4::LearnCaptures captures;
+    tq4::LearnSolution solution;
+};
+
+LearnedMaterial learnedMaterial(size_t index)
+{
+    const auto source = materialBuffer(materials[index], 40.0);
+    tq4::LearnAnalyser analyser;
+    analyser.prepare(sampleRate);
+    const float* mono = source.getReadPointer(0);
+    for (int position = 0; !analyser.countedEnough() && position + tickBlock <= source.getNumSamples();
+         position += tickBlock)
+        analyser.analyseSamples(mono + position, nullptr, nullptr, tickBlock);
+    LearnedMaterial learned;
+    learned.stats = analyser.computeLearnStats();
+    learned.captures = analyser.takeCaptures();
+    learned.solution = tq4::solveLearnRounded(learned.stats, sourceFor[index], 0, 0);
+    return learned;
+}
+
+// arg: material index. The finishing tick's solver, which runs before anything else can start.
+void learnSolve(benchmark::State& state)
+{
+    const auto index = static_cast<size_t>(state.range(0));
+    state.SetLabel(tq4test::materialName(materials[index]));
+    const LearnedMaterial learned = learnedMaterial(index);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(tq4::solveLearnRounded(learned.stats, sourceFor[index], 0, 0));
+}
+
+// args: material index, character. One of the tick's three makeup renders (the left channel's capture).
+void makeupRender(benchmark::State& state)
+{
+    const auto index = static_cast<size_t>(state.range(0));
+    state.SetLabel(tq4test::materialName(materials[index]));
+    const LearnedMaterial learned = learnedMaterial(index);
+    tq4::LearnSolution solution = learned.solution;
+    solution.character = static_cast<int>(state.range(1));
+    // The tick's renders lease their engines from the pool that a processor keeps.
+    const juce::SharedResourcePointer<tq4::OfflineEnginePool> pool;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(tq4::measureMakeupNeed(sampleRate, solution, learned.captures.mono, -20.0f));
+}
+
 // arg: capture seconds. Renders the stereo mix material through the analysis's seventeen engines.
 void driveAnalysis(benchmark::State& state)
 {
@@ -150,6 +202,12 @@ BENCHMARK(finishingTick)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5)
     ->Repetitions(3);
+
+BENCHMARK(learnSolve)->ArgName("material")->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(makeupRender)
+    ->ArgNames({"material", "character"})
+    ->ArgsProduct({{0, 1}, {1, 2, 3}})
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(driveAnalysis)
     ->ArgName("seconds")

@@ -23,6 +23,59 @@ inline float selectWithoutBranch(bool condition, float ifTrue, float ifFalse) no
     return result;
 }
 
+inline float bitsToFloat(uint32_t bits) noexcept
+{
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+inline uint32_t floatToBits(float f) noexcept
+{
+    uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    return bits;
+}
+
+// 2^r for r in [-1/2, 1/2] (a Chebyshev fit, 5e-9 relative), exactly 1 at 0, times 2^k.
+inline float exp2Scaled(float r, int32_t k) noexcept
+{
+    float p = 0.0001545316294512069f;
+    p = p * r + 0.0013390863364671234f;
+    p = p * r + 0.0096180825572778515f;
+    p = p * r + 0.055503571142190778f;
+    p = p * r + 0.24022650760568127f;
+    p = p * r + 0.69314718802622878f;
+    const float v = 1.0f + r * p;
+    // Within [-126, 127] the product stays a float; beyond, the caller does not pick it.
+    const int32_t exponent = std::clamp(k, -126, 127);
+    return bitsToFloat(floatToBits(v) + (static_cast<uint32_t>(exponent) << 23));
+}
+
+// x rounded to the nearest whole number, as a float and as an integer, for |x| below 2^22. Anything else
+// (NaN included) gives some value the callers do not pick.
+struct WholePart
+{
+    float value;
+    int32_t integer;
+};
+
+inline WholePart nearestWhole(float x) noexcept
+{
+    constexpr float shift = 12582912.0f; // 1.5 * 2^23: its units are whole numbers
+    const float shifted = x + shift;
+    return {shifted - shift, static_cast<int32_t>(floatToBits(shifted) - floatToBits(shift))};
+}
+
+// min(e^-u, 1), to float rounding, for u down to -80; flushes to 0 far below any audible use.
+inline float expNegativeAtMostOne(float u) noexcept
+{
+    const float y = -u * 1.4426950408889634f;
+    const WholePart k = nearestWhole(y);
+    const float e = exp2Scaled(y - k.value, k.integer);
+    return std::min(selectWithoutBranch(y > -125.0f, e, 0.0f), 1.0f);
+}
+
 // The compressor's static curve: soft-knee gain computer, the characters' ratio scaling and the
 // steady-state gain reduction that makeup and the learn solver predict with. All results are
 // positive dB of gain reduction.

@@ -2,6 +2,7 @@
 
 #include "dsp/CharacterVoicing.h"
 #include "dsp/GainComputer.h"
+#include "dsp/VectorClones.h"
 #include "learn/Quantile.h"
 
 #include <algorithm>
@@ -422,6 +423,54 @@ TraceCompressor::TraceCompressor(double sampleRate, int hop, float attackMs, flo
     ratioAtLeastOne = ratio >= 1.0f;
 }
 
+namespace
+{
+
+// TraceCompressor::target without OPTO, for every frame: with steady controls the curve depends on the
+// level alone.
+TQ4_VECTOR_CLONES
+void steadyTargets(const float* __restrict levelsDb, float* __restrict targets, size_t n, float thresholdDb,
+                   float kneeDb, float twoKneeDb, float ratio, float fet) noexcept
+{
+    if (fet == 0.0f)
+    {
+        const float r = std::max(ratio, 1.0f);
+        for (size_t i = 0; i < n; ++i)
+        {
+            const float shape = TraceCompressor::curveShape(levelsDb[i] - thresholdDb, kneeDb, twoKneeDb);
+            targets[i] = shape - shape / r;
+        }
+        return;
+    }
+    for (size_t i = 0; i < n; ++i)
+    {
+        const float over = levelsDb[i] - thresholdDb;
+        const float shape = TraceCompressor::curveShape(over, kneeDb, twoKneeDb);
+        const float r = std::max(TraceCompressor::fetRatio(over, fet, ratio), 1.0f);
+        targets[i] = shape - shape / r;
+    }
+}
+
+} // namespace
+
+void TraceCompressor::run(const float* detectorLevelsDb, float* reductions, size_t n) noexcept
+{
+    // A copy, so that the state stays in registers.
+    TraceCompressor c = *this;
+    if (c.curveFollowsReduction())
+    {
+        for (size_t i = 0; i < n; ++i)
+            reductions[i] = c.step(detectorLevelsDb[i]);
+    }
+    else
+    {
+        steadyTargets(detectorLevelsDb, reductions, n, c.thresholdDb, c.knee, c.twoKnee, c.ratio, c.fet);
+        for (size_t i = 0; i < n; ++i)
+            reductions[i] = c.follow(reductions[i]);
+    }
+    *this = c;
+}
+
 float simulateGainReduction(const SimulationContext& context, float thresholdDb, float ratio, float kneeDb)
 {
     const size_t frames = context.peak.size();
@@ -437,14 +486,17 @@ float simulateGainReduction(const SimulationContext& context, float thresholdDb,
     std::vector<float> windowMaxima;
     windowMaxima.reserve(static_cast<size_t>(static_cast<double>(frames) * context.hop / windowSamples) + 2);
 
+    std::vector<float> reductions(frames);
+    compressor.run(context.detectorLevels.data(), reductions.data(), frames);
+
     float windowMax = 0.0f;
     int64_t window = 0;
+    const auto hop = static_cast<double>(context.hop);
     for (size_t i = 0; i < frames; ++i)
     {
-        const float out = compressor.step(context.detectorLevels[i]);
+        const float out = reductions[i];
 
-        const auto frameWindow =
-            static_cast<int64_t>((static_cast<double>(i) + 0.5) * context.hop / windowSamples);
+        const auto frameWindow = static_cast<int64_t>((static_cast<double>(i) + 0.5) * hop / windowSamples);
         if (frameWindow != window)
         {
             if (windowMax > windowFloorDb)

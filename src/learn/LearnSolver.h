@@ -122,29 +122,57 @@ public:
 
     // Gain reduction in dB after the frame whose detector level is given. Inline and without branches:
     // the simulations run it for every frame of a trace, many settings at a time.
-    float step(float detectorLevelDb) noexcept
+    float step(float detectorLevelDb) noexcept { return follow(target(detectorLevelDb, out)); }
+
+    // Only with OPTO does the curve follow the reduction; without, targets can run ahead as a pass.
+    bool curveFollowsReduction() const noexcept { return opto != 0.0f; }
+
+    // The curve's reduction for a detector level, after the frame whose reduction was previousOut.
+    float target(float detectorLevelDb, float previousOut) const noexcept
     {
         // The curve is slope * shape(level), and only the slope's ratio follows the reduction (OPTO): the
-        // shape and the FET share stay off the recursion from one frame's reduction to the next.
+        // shape and the FET share stay off the recursion from one frame's reduction to the next. The FET
+        // share takes the engine's own exp, which is inline.
         const float over = detectorLevelDb - thresholdDb;
-        const float x = over + 0.5f * knee;
-        const bool belowKnee = -knee > 2.0f * over;
-        const bool inside = knee >= 2.0f * std::abs(over);
-        const float shape =
-            selectWithoutBranch(belowKnee, 0.0f, selectWithoutBranch(inside, x * x / twoKnee, over));
-        const float ratioBase =
-            (fet != 0.0f ? 1.0f + 0.6f * fet * std::exp(-std::max(over, 0.0f) / 6.0f) : 1.0f) * ratio;
+        const float shape = curveShape(over, knee, twoKnee);
+        const float ratioBase = fet != 0.0f ? fetRatio(over, fet, ratio) : ratio;
         // 0.4 * opto * clamp(out / 10, 0, 1) of the scale; a reduction is never negative. With a ratio of
         // at least 1 the floor at 1 never acts and the clamp becomes a cap, one step fewer.
-        const float r = ratioAtLeastOne ? std::min(ratioBase + optoPerDb * out, ratioBase + optoPerDb * 10.0f)
-                                        : std::max(ratioBase + optoPerDb * std::min(10.0f, out), 1.0f);
-        const float gr = shape - shape / r;
+        const float r = opto == 0.0f ? std::max(ratioBase, 1.0f)
+                        : ratioAtLeastOne
+                            ? std::min(ratioBase + optoPerDb * previousOut, ratioBase + optoPerDb * 10.0f)
+                            : std::max(ratioBase + optoPerDb * std::min(10.0f, previousOut), 1.0f);
+        return shape - shape / r;
+    }
+
+    // The curve's shape: 0 below the knee, the knee's parabola, the level over the threshold above it.
+    static float curveShape(float overDb, float kneeDb, float twoKneeDb) noexcept
+    {
+        const float x = overDb + 0.5f * kneeDb;
+        const bool belowKnee = -kneeDb > 2.0f * overDb;
+        const bool inside = kneeDb >= 2.0f * std::abs(overDb);
+        return selectWithoutBranch(belowKnee, 0.0f, selectWithoutBranch(inside, x * x / twoKneeDb, overDb));
+    }
+
+    // The ratio with FET's share, which catches small overshoots harder.
+    static float fetRatio(float overDb, float fetAmount, float ratio) noexcept
+    {
+        return (1.0f + 0.6f * fetAmount * expNegativeAtMostOne(overDb / 6.0f)) * ratio;
+    }
+
+    // The two-path ballistics towards a target; the reduction after the frame.
+    float follow(float gr) noexcept
+    {
         fast = (fast - gr) * selectWithoutBranch(fast < gr, attackCoeff, releaseCoeff) + gr;
         const float half = gr * 0.5f;
         slow = (slow - half) * selectWithoutBranch(slow < half, slowAttackCoeff, slowReleaseCoeff) + half;
         out = std::max(slowWeight * slow, fast);
         return out;
     }
+
+    // The reductions of n frames in turn. Without OPTO the curve runs first as a pass of its own over
+    // the levels, built for each target (into `reductions`), and the ballistics after it.
+    void run(const float* detectorLevelsDb, float* reductions, size_t n) noexcept;
 
 private:
     float attackCoeff, releaseCoeff, slowAttackCoeff, slowReleaseCoeff, slowWeight;

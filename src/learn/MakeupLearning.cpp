@@ -388,14 +388,23 @@ void measureLoudnessReductions(const LoudnessSimulation& simulation, const Engin
     if (lanes.empty())
         return;
 
-    // The settings step through each frame together: their recursions are independent, so one's latency
-    // hides behind the others' work. The gains follow as a pass of their own.
+    // With OPTO the settings step through each frame together: their recursions are independent, so one's
+    // latency hides behind the others' work. The gains follow as a pass of their own.
     std::vector<float> outs(frames * lanes.size());
-    for (size_t i = 0; i < frames; ++i)
+    if (!lanes.front().compressor.curveFollowsReduction())
     {
-        const float level = simulation.detectorLevels[i];
+        // The curve runs as a vectorised pass, the ballistics after it.
         for (size_t k = 0; k < lanes.size(); ++k)
-            outs[k * frames + i] = lanes[k].compressor.step(level);
+            lanes[k].compressor.run(simulation.detectorLevels.data(), outs.data() + k * frames, frames);
+    }
+    else
+    {
+        for (size_t i = 0; i < frames; ++i)
+        {
+            const float level = simulation.detectorLevels[i];
+            for (size_t k = 0; k < lanes.size(); ++k)
+                outs[k * frames + i] = lanes[k].compressor.step(level);
+        }
     }
     std::vector<double> outputPowers(frames * lanes.size());
     for (size_t k = 0; k < lanes.size(); ++k)
