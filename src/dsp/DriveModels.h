@@ -285,9 +285,12 @@ inline __attribute__((always_inline)) float hysteresisAdvance(float m, float& av
     if (std::abs(den) < 1.0e-5f)
         den = den < 0.0f ? -1.0e-5f : 1.0e-5f;
 
-    // A step moves M towards the anhysteretic curve only in the direction the input goes.
-    const float sweep = selectBits(q * direction > 0.0f, sweepScale, 0.0f);
-    const float next = (m + slopePart) + sweep * (q / den);
+    // A step moves M towards the anhysteretic curve only in the direction the input goes. A branch, not a
+    // select: it holds for long runs of samples, and a step that does not sweep then need not wait for
+    // the division.
+    float next = m + slopePart;
+    if (q * direction > 0.0f)
+        next = next + sweepScale * (q / den);
     return std::isfinite(next) ? std::clamp(next, -1.0f, 1.0f) : 0.0f;
 }
 
