@@ -280,7 +280,8 @@ inline __attribute__((always_inline)) float hysteresisAdvance(float m, float& av
     const float m2 = m * m;
     const float q = (q0 + q1 * m) + m2 * (q2 + q3 * m);
     float den = (d0 + d1 * m) + m2 * (d2 + d3 * m);
-    const float slopePart = r.w0[j] + m * (r.w1[j] + m * r.w2[j]);
+    // M plus the slope's part, with M folded into its linear term: two steps after M instead of three.
+    const float slopeStep = r.w0[j] + m * ((r.w1[j] + 1.0f) + m * r.w2[j]);
 
     if (std::abs(den) < 1.0e-5f)
         den = den < 0.0f ? -1.0e-5f : 1.0e-5f;
@@ -288,7 +289,7 @@ inline __attribute__((always_inline)) float hysteresisAdvance(float m, float& av
     // A step moves M towards the anhysteretic curve only in the direction the input goes. A branch, not a
     // select: it holds for long runs of samples, and a step that does not sweep then need not wait for
     // the division.
-    float next = m + slopePart;
+    float next = slopeStep;
     if (q * direction > 0.0f)
         next = next + sweepScale * (q / den);
     return std::isfinite(next) ? std::clamp(next, -1.0f, 1.0f) : 0.0f;

@@ -333,6 +333,9 @@ followEnvelopes(const FollowRun& run, const HysteresisRecursion& recursion, Foll
     float* signal = run.signal;
     float* change = run.change;
 
+    // A copy: read through the reference, its pointers and constants were loaded again for every sample,
+    // as the stores below might have changed them.
+    const HysteresisRecursion r = recursion;
     float e1 = state.fullBand;
     float q = state.lowBandState;
     float e2 = state.lowBand;
@@ -351,7 +354,7 @@ followEnvelopes(const FollowRun& run, const HysteresisRecursion& recursion, Foll
 
         if constexpr (withHysteresis)
         {
-            m = hysteresisAdvance(m, average, recursion, static_cast<size_t>(j));
+            m = hysteresisAdvance(m, average, r, static_cast<size_t>(j));
             const float driven = f + (m * gainH - f) * hysteresisAmount;
             signal[j] = driven;
             change[j] = driven - f;
