@@ -467,7 +467,9 @@ void curveStagePass(CurveStageMemory& memory, float* signal, float* accumulated,
     // sample's scale: gathered, evaluated together and put back.
     // They are few, so the flags are scanned eight at a time.
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the scan reads the flags as words");
+    // A word with any is taken apart without a branch per flag: how many it holds is no pattern.
     int fixes = 0;
+    int* fixIndex = w.fixIndex.data();
     for (int j = 1; j < n; j += 8)
     {
         uint64_t previousFlags, flags;
@@ -477,11 +479,12 @@ void curveStagePass(CurveStageMemory& memory, float* signal, float* accumulated,
         if (n - j < 8)
             follows &= (uint64_t{1} << (8 * (n - j))) - 1u;
 
-        while (follows != 0)
-        {
-            w.fixIndex[static_cast<size_t>(fixes++)] = j + __builtin_ctzll(follows) / 8;
-            follows &= follows - 1u;
-        }
+        if (follows != 0)
+            for (int b = 0; b < 8; ++b)
+            {
+                fixIndex[fixes] = j + b;
+                fixes += static_cast<int>((follows >> (8 * b)) & 1u);
+            }
     }
 
     for (int f = 0; f < fixes; ++f)
