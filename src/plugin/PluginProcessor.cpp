@@ -234,19 +234,28 @@ void TQ4AudioProcessor::meterBlock(const juce::AudioBuffer<float>& buffer, int n
                                    std::vector<tq4::TruePeakDetector>& detectors,
                                    std::atomic<float>& peakMeter, std::atomic<bool>& clip, float& plainPeak)
 {
+    constexpr float clipLevel = 0.999f;
     float truePeak = 0.0f;
-    const int detected = juce::jmin(numChannels, static_cast<int>(detectors.size()));
-    for (int c = 0; c < detected; ++c)
-        truePeak = juce::jmax(
-            truePeak, detectors[static_cast<size_t>(c)].processBlock(buffer.getReadPointer(c), numSamples));
-
     plainPeak = 0.0f;
-    if (!buffer.hasBeenCleared())
-        for (int c = 0; c < numChannels; ++c)
-            plainPeak = juce::jmax(plainPeak, buffer.getMagnitude(c, 0, numSamples));
+    const bool cleared = buffer.hasBeenCleared();
+    const int detected = juce::jmin(numChannels, static_cast<int>(detectors.size()));
+    for (int c = 0; c < numChannels; ++c)
+    {
+        const float magnitude = cleared ? 0.0f : buffer.getMagnitude(c, 0, numSamples);
+        plainPeak = juce::jmax(plainPeak, magnitude);
+        if (c >= detected)
+            continue;
+
+        // A block whose interpolated peak cannot reach the clip level leaves the filters out.
+        auto& detector = detectors[static_cast<size_t>(c)];
+        if (juce::jmax(magnitude, detector.historyPeak()) * detector.gainBound() < clipLevel)
+            detector.skipBlock(buffer.getReadPointer(c), numSamples);
+        else
+            truePeak = juce::jmax(truePeak, detector.processBlock(buffer.getReadPointer(c), numSamples));
+    }
 
     raiseTo(peakMeter, plainPeak);
-    if (truePeak >= 0.999f)
+    if (truePeak >= clipLevel)
         clip.store(true, std::memory_order_relaxed);
 }
 

@@ -90,9 +90,28 @@ TruePeakDetector::TruePeakDetector()
         for (int j = 0; j < taps; ++j)
             sum += design[p + phases * j];
         const double norm = std::abs(sum) < 1e-12 ? 1.0 : sum;
+        double magnitudes = 0.0;
         for (int j = 0; j < taps; ++j)
+        {
             branch[p][j] = static_cast<float>(design[p + phases * j] / norm);
+            magnitudes += std::abs(static_cast<double>(branch[p][j]));
+        }
+        bound = std::max(bound, static_cast<float>(magnitudes * 1.001));
     }
+}
+
+float TruePeakDetector::historyPeak() const noexcept
+{
+    float peak = 0.0f;
+    for (const float x : history)
+        peak = std::max(peak, std::abs(x));
+    return peak;
+}
+
+void TruePeakDetector::skipBlock(const float* samples, int n) noexcept
+{
+    if (n > 0)
+        remember(samples, n);
 }
 
 float TruePeakDetector::push(float x) noexcept
@@ -128,6 +147,12 @@ float TruePeakDetector::processBlock(const float* samples, int n) noexcept
     if (n > head)
         peak = std::max(peak, chunkPeak(branch, samples + (head - reach), n - head));
 
+    remember(samples, n);
+    return peak;
+}
+
+void TruePeakDetector::remember(const float* samples, int n) noexcept
+{
     if (n >= taps)
     {
         std::memcpy(history, samples + (n - taps), sizeof(float) * taps);
@@ -137,7 +162,6 @@ float TruePeakDetector::processBlock(const float* samples, int n) noexcept
         std::memmove(history, history + n, sizeof(float) * static_cast<size_t>(taps - n));
         std::memcpy(history + (taps - n), samples, sizeof(float) * static_cast<size_t>(n));
     }
-    return peak;
 }
 
 } // namespace tq4

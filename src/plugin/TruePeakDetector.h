@@ -20,8 +20,20 @@ public:
     // polyphase filters vectorise across samples.
     float processBlock(const float* samples, int n) noexcept;
 
+    // No output of processBlock exceeds this multiple of the largest magnitude among the samples it
+    // reads (the block and historyPeak): the largest sum of a branch's magnitudes, with room for rounding.
+    float gainBound() const noexcept { return bound; }
+    float historyPeak() const noexcept;
+
+    // What processBlock keeps of a block, without the filtering: for a block whose bound says it cannot
+    // reach the level that matters.
+    void skipBlock(const float* samples, int n) noexcept;
+
 private:
+    void remember(const float* samples, int n) noexcept;
+
     float branch[phases][taps];
+    float bound = 1.0f;
     // The last twelve samples, oldest first.
     float history[taps] = {};
 };
