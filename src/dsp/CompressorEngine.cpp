@@ -440,15 +440,23 @@ float followCurveAndLevel(const float* __restrict levelsDb, const CurveControls&
     };
     if (c.ratio >= 1.0f)
     {
-        // Every ratio is then at least 1, so the floor at 1 never acts, and rounding is monotonic: the
-        // clamp at 10 dB becomes a cap on the ratio, one step fewer on the recursion.
-        float tops[curveStretch];
+        // Every ratio is then at least 1, so the floor at 1 never acts. From 10 dB of reduction on the
+        // ratio stops growing and the target no longer depends on the reduction: computed ahead, and
+        // taken by a branch, which holds for long runs under heavy or light compression and, predicted,
+        // cuts the recursion short.
+        float tops[curveStretch], topTargets[curveStretch], topHalves[curveStretch];
         for (int i = 0; i < n; ++i)
+        {
             tops[i] = ratios[i] + optoPerDb * 10.0f;
+            topTargets[i] = shapes[i] - shapes[i] / tops[i];
+            topHalves[i] = halfShapes[i] - halfShapes[i] / tops[i];
+        }
         return follow(
             [&](int i, float previousGr)
             {
-                const float r = std::min(ratios[i] + optoPerDb * previousGr, tops[i]);
+                if (previousGr >= 10.0f)
+                    return CurveTarget{topTargets[i], topHalves[i]};
+                const float r = ratios[i] + optoPerDb * previousGr;
                 return CurveTarget{shapes[i] - shapes[i] / r, halfShapes[i] - halfShapes[i] / r};
             });
     }
