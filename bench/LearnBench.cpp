@@ -153,11 +153,14 @@ void makeupRender(benchmark::State& state)
         benchmark::DoNotOptimize(tq4::measureMakeupNeed(sampleRate, solution, learned.captures.mono, -20.0f));
 }
 
-// arg: capture seconds. Renders the stereo mix material through the analysis's seventeen engines.
+// args: capture seconds, material index. Renders the stereo material through the analysis's seventeen
+// engines.
 void driveAnalysis(benchmark::State& state)
 {
     const double seconds = static_cast<double>(state.range(0));
-    const auto capture = materialBuffer(LearnMaterial::noisyMix, seconds);
+    const auto index = static_cast<size_t>(state.range(1));
+    state.SetLabel(tq4test::materialName(materials[index]));
+    const auto capture = materialBuffer(materials[index], seconds);
 
     tq4::EngineSettings settings;
     settings.thresholdDb = -24.0f;
@@ -210,9 +213,8 @@ BENCHMARK(makeupRender)
     ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(driveAnalysis)
-    ->ArgName("seconds")
-    ->Arg(8)
-    ->Arg(40)
+    ->ArgNames({"seconds", "material"})
+    ->ArgsProduct({{8, 40}, {0, 1, 2, 3}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
