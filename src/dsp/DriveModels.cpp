@@ -416,6 +416,31 @@ float blockIntegral(float x, float scaleL, const DriveShape& shape) noexcept
 }
 } // namespace
 
+namespace
+{
+
+// For every byte of flags: how many are set, and at which bits.
+struct FlagPositions
+{
+    int count = 0;
+    uint8_t at[8] = {};
+};
+
+constexpr std::array<FlagPositions, 256> makeFlagPositions() noexcept
+{
+    std::array<FlagPositions, 256> table{};
+    for (int byte = 0; byte < 256; ++byte)
+        for (int bit = 0; bit < 8; ++bit)
+            if ((byte >> bit) & 1)
+                table[static_cast<size_t>(byte)].at[table[static_cast<size_t>(byte)].count++] =
+                    static_cast<uint8_t>(bit);
+    return table;
+}
+
+constexpr std::array<FlagPositions, 256> flagPositions = makeFlagPositions();
+
+} // namespace
+
 void CurveStageWorkspace::prepare(int maxLength)
 {
     const auto n = static_cast<size_t>(std::max(maxLength, 1));
@@ -426,7 +451,7 @@ void CurveStageWorkspace::prepare(int maxLength)
     fixArgument.assign(n, 0.0f);
     fixScale.assign(n, 0.0f);
     fixValue.assign(n, 0.0f);
-    fixIndex.assign(n, 0);
+    fixIndex.assign(n + 8, 0);    // the scan writes a whole word's eight candidates
     useMidpoint.assign(n + 8, 0); // the scan for midpoints reads a word past the run
 }
 
@@ -467,7 +492,8 @@ void curveStagePass(CurveStageMemory& memory, float* signal, float* accumulated,
     // sample's scale: gathered, evaluated together and put back.
     // They are few, so the flags are scanned eight at a time.
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the scan reads the flags as words");
-    // A word with any is taken apart without a branch per flag: how many it holds is no pattern.
+    // Each word's eight flags gather into one byte, and a table lists where its set ones are: how many a
+    // word holds follows no pattern, so a branch per flag or per word mispredicted.
     int fixes = 0;
     int* fixIndex = w.fixIndex.data();
     for (int j = 1; j < n; j += 8)
@@ -479,12 +505,11 @@ void curveStagePass(CurveStageMemory& memory, float* signal, float* accumulated,
         if (n - j < 8)
             follows &= (uint64_t{1} << (8 * (n - j))) - 1u;
 
-        if (follows != 0)
-            for (int b = 0; b < 8; ++b)
-            {
-                fixIndex[fixes] = j + b;
-                fixes += static_cast<int>((follows >> (8 * b)) & 1u);
-            }
+        // Bit k of the byte is flag k: the products of distinct flags and multiplier bits never meet.
+        const auto& set = flagPositions[(follows * 0x0102040810204080u) >> 56];
+        for (int b = 0; b < 8; ++b)
+            fixIndex[fixes + b] = j + set.at[b];
+        fixes += set.count;
     }
 
     for (int f = 0; f < fixes; ++f)
