@@ -9,6 +9,10 @@
 
 void TQ4AudioProcessor::timerCallback()
 {
+    const std::lock_guard<std::mutex> tick(tickLock);
+    if (ticksStopped)
+        return;
+
     const bool requested = learnRequested.load();
 
     // A restored state may no longer hold the learn a running analysis belongs to.

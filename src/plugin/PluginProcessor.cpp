@@ -65,7 +65,12 @@ TQ4AudioProcessor::TQ4AudioProcessor()
 
 TQ4AudioProcessor::~TQ4AudioProcessor()
 {
-    stopTimer();
+    {
+        // A tick in flight finishes first; one that starts later does nothing.
+        const std::lock_guard<std::mutex> tick(tickLock);
+        ticksStopped = true;
+        stopTimer();
+    }
     driveEqWorker.stop();
     tq4http::liveInstanceCount.fetch_sub(1);
 }

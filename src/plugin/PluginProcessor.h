@@ -18,6 +18,7 @@
 #include <atomic>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 // One gain-reduction history point per 10 ms, for the editor's scrolling display.
@@ -145,6 +146,12 @@ public:
     {
         return pendingResetTimeMs.load(std::memory_order_relaxed);
     }
+
+    // Held by every tick, and by the destructor while it stops the timer: a host may destroy the plug-in
+    // on a thread of its own while the message thread is in a tick (the LV2 wrapper does), and a timer
+    // stopped from there may still be calling back. Declared first, so that it is destroyed last.
+    std::mutex tickLock;
+    bool ticksStopped = false;
 
     // Declared before apvts: the `nuance` texts capture it.
     std::shared_ptr<std::atomic<int>> sharedSourceIndex;
