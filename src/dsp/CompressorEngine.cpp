@@ -259,9 +259,7 @@ void staticCurveDb(float* levelToTarget, int n, float thresholdDb, float ratio, 
     for (int i = 0; i < n; ++i)
     {
         const float overDb = levelToTarget[i] - thresholdDb;
-        // The FET term of characterRatioScale: exp(-max(over, 0) / 6) is min(exp(-over / 6), 1).
-        const float scale = 1.0f + 0.6f * fetAmount * expNegativeAtMostOne(overDb / 6.0f);
-        levelToTarget[i] = gainComputerDb(overDb, scale * ratio, kneeDb);
+        levelToTarget[i] = gainComputerDb(overDb, fetScaledRatio(overDb, fetAmount, ratio), kneeDb);
     }
 }
 
@@ -405,24 +403,16 @@ float followCurveAndLevel(const float* __restrict levelsDb, const CurveControls&
     // The curve is slope * shape(level), and only the slope's ratio follows the reduction: the shape, the
     // FET share and the knee tests run ahead as a pass, leaving the recursion one division and few steps.
     float shapes[curveStretch], halfShapes[curveStretch], ratios[curveStretch];
-    const float halfKnee = 0.5f * c.kneeDb;
-    const float twoKnee = 2.0f * c.kneeDb;
     for (int i = 0; i < n; ++i)
     {
-        const float overDb = levelsDb[i] - c.thresholdDb;
-        const float x = overDb + halfKnee;
-        const bool belowKnee = -c.kneeDb > 2.0f * overDb;
-        const bool inside = c.kneeDb >= 2.0f * std::abs(overDb);
-        shapes[i] =
-            selectWithoutBranch(belowKnee, 0.0f, selectWithoutBranch(inside, x * x / twoKnee, overDb));
+        shapes[i] = gainComputerShapeDb(levelsDb[i] - c.thresholdDb, c.kneeDb);
         halfShapes[i] = 0.5f * shapes[i];
     }
     if (c.fet == 0.0f)
         std::fill(ratios, ratios + n, c.ratio);
     else
         for (int i = 0; i < n; ++i)
-            ratios[i] =
-                (1.0f + 0.6f * c.fet * expNegativeAtMostOne((levelsDb[i] - c.thresholdDb) / 6.0f)) * c.ratio;
+            ratios[i] = fetScaledRatio(levelsDb[i] - c.thresholdDb, c.fet, c.ratio);
     // 0.4 * opto * clamp(gr / 10, 0, 1) of the ratio's scale, with the clamp on the reduction itself; a
     // reduction is never negative. Halving is exact, so the half target is the halves' own difference.
     const float optoPerDb = 0.04f * c.opto * c.ratio;

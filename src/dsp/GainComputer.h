@@ -96,6 +96,24 @@ inline float gainComputerDb(float overDb, float ratio, float kneeDb) noexcept
     return selectWithoutBranch(belowKnee, 0.0f, selectWithoutBranch(inside, inKnee, above));
 }
 
+// The curve written as slope(ratio) x shape: 0 below the knee, the knee's parabola x² / 2k, the level over
+// the threshold above it. Apart from rounding, gainComputerDb is (1 - 1/ratio) times it; where the
+// ratio follows the reduction (OPTO), the shape can be computed ahead of the recursion.
+inline float gainComputerShapeDb(float overDb, float kneeDb) noexcept
+{
+    const float x = overDb + 0.5f * kneeDb;
+    const bool belowKnee = -kneeDb > 2.0f * overDb;
+    const bool inside = kneeDb >= 2.0f * std::abs(overDb);
+    return selectWithoutBranch(belowKnee, 0.0f, selectWithoutBranch(inside, x * x / (2.0f * kneeDb), overDb));
+}
+
+// The set ratio with FET's share, which catches small overshoots harder: characterRatioScale's FET term,
+// exp(-max(over, 0) / 6) taken as min(exp(-over / 6), 1).
+inline float fetScaledRatio(float overDb, float fetAmount, float ratio) noexcept
+{
+    return (1.0f + 0.6f * fetAmount * expNegativeAtMostOne(overDb / 6.0f)) * ratio;
+}
+
 // Multiplier of the set ratio: FET catches small overshoots harder, OPTO grows with the reduction
 // already applied. fetAmount and optoAmount are 0..1 weights of the two characters.
 inline float characterRatioScale(float fetAmount, float optoAmount, float overDb,

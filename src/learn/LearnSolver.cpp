@@ -418,7 +418,6 @@ TraceCompressor::TraceCompressor(double sampleRate, int hop, float attackMs, flo
     opto = character == characterOpto ? 1.0f : 0.0f;
     // The engine never runs a knee narrower than 0.01 dB; neither does its model.
     knee = std::fmax(kneeDb, 0.01f);
-    twoKnee = 2.0f * knee;
     optoPerDb = 0.04f * opto * ratio;
     ratioAtLeastOne = ratio >= 1.0f;
 }
@@ -430,14 +429,14 @@ namespace
 // level alone.
 TQ4_VECTOR_CLONES
 void steadyTargets(const float* __restrict levelsDb, float* __restrict targets, size_t n, float thresholdDb,
-                   float kneeDb, float twoKneeDb, float ratio, float fet) noexcept
+                   float kneeDb, float ratio, float fet) noexcept
 {
     if (fet == 0.0f)
     {
         const float r = std::max(ratio, 1.0f);
         for (size_t i = 0; i < n; ++i)
         {
-            const float shape = TraceCompressor::curveShape(levelsDb[i] - thresholdDb, kneeDb, twoKneeDb);
+            const float shape = gainComputerShapeDb(levelsDb[i] - thresholdDb, kneeDb);
             targets[i] = shape - shape / r;
         }
         return;
@@ -445,8 +444,8 @@ void steadyTargets(const float* __restrict levelsDb, float* __restrict targets, 
     for (size_t i = 0; i < n; ++i)
     {
         const float over = levelsDb[i] - thresholdDb;
-        const float shape = TraceCompressor::curveShape(over, kneeDb, twoKneeDb);
-        const float r = std::max(TraceCompressor::fetRatio(over, fet, ratio), 1.0f);
+        const float shape = gainComputerShapeDb(over, kneeDb);
+        const float r = std::max(fetScaledRatio(over, fet, ratio), 1.0f);
         targets[i] = shape - shape / r;
     }
 }
@@ -464,7 +463,7 @@ void TraceCompressor::run(const float* detectorLevelsDb, float* reductions, size
     }
     else
     {
-        steadyTargets(detectorLevelsDb, reductions, n, c.thresholdDb, c.knee, c.twoKnee, c.ratio, c.fet);
+        steadyTargets(detectorLevelsDb, reductions, n, c.thresholdDb, c.knee, c.ratio, c.fet);
         for (size_t i = 0; i < n; ++i)
             reductions[i] = c.follow(reductions[i]);
     }

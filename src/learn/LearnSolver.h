@@ -134,8 +134,8 @@ public:
         // shape and the FET share stay off the recursion from one frame's reduction to the next. The FET
         // share takes the engine's own exp, which is inline.
         const float over = detectorLevelDb - thresholdDb;
-        const float shape = curveShape(over, knee, twoKnee);
-        const float ratioBase = fet != 0.0f ? fetRatio(over, fet, ratio) : ratio;
+        const float shape = gainComputerShapeDb(over, knee);
+        const float ratioBase = fet != 0.0f ? fetScaledRatio(over, fet, ratio) : ratio;
         // 0.4 * opto * clamp(out / 10, 0, 1) of the scale; a reduction is never negative. With a ratio of
         // at least 1 the floor at 1 never acts and the clamp becomes a cap, one step fewer.
         const float r = opto == 0.0f ? std::max(ratioBase, 1.0f)
@@ -143,21 +143,6 @@ public:
                             ? std::min(ratioBase + optoPerDb * previousOut, ratioBase + optoPerDb * 10.0f)
                             : std::max(ratioBase + optoPerDb * std::min(10.0f, previousOut), 1.0f);
         return shape - shape / r;
-    }
-
-    // The curve's shape: 0 below the knee, the knee's parabola, the level over the threshold above it.
-    static float curveShape(float overDb, float kneeDb, float twoKneeDb) noexcept
-    {
-        const float x = overDb + 0.5f * kneeDb;
-        const bool belowKnee = -kneeDb > 2.0f * overDb;
-        const bool inside = kneeDb >= 2.0f * std::abs(overDb);
-        return selectWithoutBranch(belowKnee, 0.0f, selectWithoutBranch(inside, x * x / twoKneeDb, overDb));
-    }
-
-    // The ratio with FET's share, which catches small overshoots harder.
-    static float fetRatio(float overDb, float fetAmount, float ratio) noexcept
-    {
-        return (1.0f + 0.6f * fetAmount * expNegativeAtMostOne(overDb / 6.0f)) * ratio;
     }
 
     // The two-path ballistics towards a target; the reduction after the frame.
@@ -177,7 +162,7 @@ public:
 private:
     float attackCoeff, releaseCoeff, slowAttackCoeff, slowReleaseCoeff, slowWeight;
     float fet, opto, thresholdDb, ratio, knee;
-    float twoKnee, optoPerDb;
+    float optoPerDb;
     bool ratioAtLeastOne;
     float fast = 0.0f, slow = 0.0f, out = 0.0f;
 };
